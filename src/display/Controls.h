@@ -1,0 +1,117 @@
+// Plain models of the main window's controls. The core reads and writes these; the
+// window shows them and forwards the user's actions to the core's handlers.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pelorin {
+
+// A scroll bar that clamps every position into Min..Max and runs its change handler only
+// when the position really changes, also when the program moves it.
+class ScrollBarModel {
+  public:
+    int min() const { return min_; }
+    int max() const { return max_; }
+    int position() const { return position_; }
+    int smallChange = 10;
+    int largeChange = 500;
+
+    void setPosition(int p);
+    void setMin(int m);
+    void setMax(int m);
+
+    std::function<void()> onChange;
+
+  private:
+    int min_ = -32767;
+    int max_ = 32767;
+    int position_ = 0;
+};
+
+// A drop-down list: its items and the selected index (-1: none).
+struct ComboModel {
+    std::vector<std::string> items;
+    int index = -1;
+    // The text shown: the selected item, or the typed text of an editable list.
+    std::string text;
+    void select(int i) {
+        index = (i >= 0 && i < static_cast<int>(items.size())) ? i : -1;
+        text = index >= 0 ? items[static_cast<std::size_t>(index)] : std::string();
+    }
+};
+
+struct FileEntry {
+    std::string name;
+    bool selected = false;
+};
+
+// The file list of one folder.
+struct FileListModel {
+    std::string folder;  // full path of the folder shown
+    std::vector<FileEntry> entries;
+    int focused = -1;  // the item with the focus: the file on display
+
+    int count() const { return static_cast<int>(entries.size()); }
+    // Folder, a separator unless the folder already ends with one, and the entry's name.
+    std::string pathOf(int i) const;
+    // The focused item's path when it is selected, else empty.
+    std::string selectedFocusedPath() const;
+    void selectAll();
+    void selectNone();
+};
+
+// The one-shot redraw timer. The core only asks for it to be (re)started or stopped; the
+// window (or a test) fires Timer1Timer when it runs out.
+struct TimerModel {
+    bool enabled = false;
+    int interval = 1000;
+    std::function<void(bool enabled)> onStateChange;
+    void restart() {
+        enabled = false;
+        enabled = true;
+        if (onStateChange) onStateChange(true);
+    }
+    void stop() {
+        enabled = false;
+        if (onStateChange) onStateChange(false);
+    }
+};
+
+// The filter names of the filter list, in order.
+inline const std::vector<std::string>& FilterNames() {
+    static const std::vector<std::string> names = {
+        "None",      "LowPass 1",  "LowPass 2",  "LowPass 3",  "LowPass 4",
+        "LowPass 5", "Gauss",      "Focus 1",    "Focus 2",    "Focus 3",
+        "Edge",      "Gradient 1", "Gradient 2", "Gradient 3", "Gradient 4"};
+    return names;
+}
+
+struct MainControls {
+    std::string edit1;           // "Min:"
+    std::string edit2;           // "Max:"
+    std::string edit4 = "0";     // "Couche"
+    std::string edit5 = "9E99";  // filter threshold "Seuil"
+    std::string label1 = " ";    // pixel readout
+    std::string label2 = " ";    // status caption
+    std::string label10 = "/1";  // number of planes
+    ScrollBarModel scrollBar1;
+    ScrollBarModel scrollBar2;
+    int radioGroup1 = 1;            // 0 "Palette du bitmap", 1 "Palette modifiable"
+    int radioGroup2 = 0;            // threshold mode
+    ComboModel comboBox1;           // LUT
+    ComboModel comboBox2;           // ITT
+    ComboModel comboBox3;           // filter
+    bool checkBox1 = false;         // "Force le format BMP 24 bits"
+    bool speedButton2Down = false;  // vertical flip
+    bool speedButton3Down = false;  // horizontal flip
+    bool displayControlsEnabled = false;
+    bool radioGroup2Enabled = false;
+    std::string directoryEdit1;  // destination folder ("Copie vers")
+    FileListModel fileList;
+    TimerModel timer1;
+    int image1Width = 320;  // the preview's width; its height is always 240
+};
+
+}  // namespace pelorin

@@ -1,0 +1,160 @@
+// The viewer: the one object that owns the image, its display state and the model of the
+// main window's controls, with the handlers of the window's events. The Qt window and the
+// command-line converter each create one and drive it; tests create a fresh one per case.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "display/Controls.h"
+#include "display/DisplayTypes.h"
+#include "image/ImageModel.h"
+#include "process/Bitmap.h"
+
+namespace pelorin {
+
+// Decodes an ordinary picture (anything but .bmp) into a 24-bit bitmap. Supplied by the
+// outside decoder module when it could be loaded.
+class PictureDecoder {
+  public:
+    virtual ~PictureDecoder() = default;
+    // False (and `out` untouched) when the picture could not be decoded.
+    virtual bool decode(const std::string& path, Bitmap& out) = 0;
+};
+
+// Mouse buttons and modifier keys, as a set of flags.
+enum MouseFlags : unsigned {
+    kLeftButton = 1,
+    kRightButton = 2,
+    kMiddleButton = 4,
+    kShiftKey = 8,
+    kControlKey = 16,
+    kAltKey = 32,
+};
+
+// What happened to one entry of a BMP batch.
+struct BatchEntryReport {
+    std::string name;         // the entry's file name
+    std::string destination;  // path written, empty when skipped
+    std::string caption;      // the status caption after its load
+    bool rejected = false;    // written as 1 x 1 black: the readers refused it
+    bool skipped = false;     // not written (it would replace its own source file)
+    std::string reason;       // why it was rejected or skipped
+};
+
+// Called by the batch before and after each selected entry.
+struct BatchObserver {
+    std::function<void(int done, int total, const std::string& name)> onFileStart;
+    std::function<void(const BatchEntryReport&)> onFileDone;
+};
+
+class Viewer {
+  public:
+    // programDirectory: the folder holding "palettes"; the palette lists are filled from it.
+    explicit Viewer(std::string programDirectory, std::unique_ptr<PictureDecoder> decoder = {});
+    ~Viewer();
+
+    // ---- The records ----
+    ImageState image;
+    ZoomWindow zoom;
+    WcsInfo wcs;
+    DisplayLevels levels;
+    LutTable lut{};  // the palette as last built
+    IttTable itt{};
+    Bitmap displayBitmap;
+    Bitmap colourBarBitmap;
+    HeaderText headerText;
+    MessageWords words;
+    SelectionBand band;
+    MainControls controls;
+
+    std::string programDirectory;
+    bool listsFilling = false;
+    bool decoderAvailable() const { return decoder_ != nullptr; }
+
+    // ---- Hooks to the window (all optional) ----
+    std::function<void(bool busy)> onBusy;  // hourglass on / off
+    std::function<void()> onRepaint;        // repaint at once (the batch, after each load)
+    std::function<void(const std::string&)> onShowHeader;  // open the header view of a path
+
+    // ---- Start-up (the window's creation sequence, toolkit-free steps) ----
+    void startUp();
+    // Fills ComboBox1 / ComboBox2 from programDirectory/palettes.
+    void fillPaletteLists();
+
+    // ---- Thresholds ----
+    void computeThresholds();
+    void RadioGroup2Click(int index);
+    void ScrollBar1Change();
+    void ScrollBar2Change();
+    void applyThresholdEdits();
+    void Edit1KeyPress(char key);
+    void Edit2KeyPress(char key);
+    void Timer1Timer();
+    int positionOf(double v) const;
+    double valueOf(int p) const;
+
+    // ---- Palettes ----
+    LutTable buildLutPalette();
+    void loadItt();
+    void ComboBox1Change(int index);
+    void ComboBox2Change(int index);
+
+    // ---- Rendering ----
+    void renderDisplay();
+    void renderWindow();
+    void showPicture(const std::string& fileName, const Bitmap& picture);
+    void setDisplayControlsEnabled(bool enabled);
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton6Click();
+    // Round(cols / rows * 240), capped to the drawing surface.
+    static int PreviewWidthFor(int cols, int rows);
+
+    // ---- Colour bar and captions ----
+    void buildColourBar();
+    void clearDisplay();
+    void showUnsupportedFormat();
+    std::string imageCaption() const;
+
+    // ---- Loading ----
+    void FileListBox1Click();
+    void Edit4Change(const std::string& text);
+    // Right button on the file list: lists the header of entry `index` (-1: no item there).
+    void FileListBox1MouseDown(unsigned button, int index);
+    void LoadSelectedFile();
+    // Points the file list at a folder: re-reads its entries with the mask.
+    void setFolder(const std::string& folder, const std::string& mask);
+    void BitBtn5Click();  // select all
+    void BitBtn6Click();  // select none
+
+    // ---- Filters ----
+    void SpeedButton7Click();  // apply the selected filter
+    void SpeedButton8Click();  // restore the image as loaded
+
+    // ---- Pictures ----
+    void importPicture(const std::string& path);
+
+    // ---- BMP batch ----
+    // Saves every selected entry; returns normally when the batch ran to its end, raises
+    // the error that ended it otherwise.
+    void BitBtn1Click(const BatchObserver* observer = nullptr);
+    // Destination path of an entry for the destination text (relative to the list's folder).
+    std::string destinationPath(const std::string& entryName) const;
+
+    // ---- Zoom and readout ----
+    void Image1MouseMove(unsigned flags, int x, int y);
+    void Image1MouseDown(unsigned button, int x, int y);
+    void SpeedButton4Click();  // "Zoom 1:1"
+    void SpeedButton5Click();  // "Zoom prec."
+
+  private:
+    void applyFilter();
+    void setFlipButtons();
+    void redrawIfLoaded();
+
+    std::unique_ptr<PictureDecoder> decoder_;
+};
+
+}  // namespace pelorin

@@ -1,0 +1,171 @@
+// The image model: the one image on display, with its header values, statistics and
+// pixels, and the two companion records that say which part of it is shown (ZoomWindow)
+// and where it lies on the sky (WcsInfo).
+//
+// Pixel arrays keep the values as stored in the file; the physical value
+// bscale * stored + bzero is computed wherever it is needed and never written back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pelorin {
+
+// Largest number of rows and of columns an array keeps. Larger images are read in full
+// for their statistics, but only their top-left 4000 x 4000 pixels are stored.
+inline constexpr int kMaxImageSide = 4000;
+
+// A two-dimensional array indexed [row][column], row 0 the top row of the display.
+// Storage is one contiguous row-major block. An array is never empty: unused arrays are
+// kept at 1 x 1, so every [0][0] access is valid.
+template <typename T>
+class PixelArray {
+  public:
+    using value_type = T;
+
+    PixelArray() : rows_(1), cols_(1), data_(1, T{}) {}
+
+    // Resizes to rows x cols, zero-filled. A size of 0 in either direction gives 1 x 1.
+    void resize(int rows, int cols) {
+        if (rows < 1 || cols < 1) rows = cols = 1;
+        rows_ = rows;
+        cols_ = cols;
+        data_.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), T{});
+    }
+    void reset() { resize(1, 1); }
+
+    int rows() const { return rows_; }
+    int cols() const { return cols_; }
+    std::size_t size() const { return data_.size(); }
+
+    T* operator[](int r) { return data_.data() + static_cast<std::size_t>(r) * cols_; }
+    const T* operator[](int r) const { return data_.data() + static_cast<std::size_t>(r) * cols_; }
+    T* data() { return data_.data(); }
+    const T* data() const { return data_.data(); }
+
+    bool operator==(const PixelArray& o) const = default;
+
+  private:
+    int rows_;
+    int cols_;
+    std::vector<T> data_;
+};
+
+using Timai8 = PixelArray<std::uint8_t>;
+using Timai16 = PixelArray<std::int16_t>;
+using Timai32 = PixelArray<std::int32_t>;
+using Timar32 = PixelArray<float>;
+using Timar64 = PixelArray<double>;
+
+// Texts the readers and the palette loader put into their messages.
+struct MessageWords {
+    std::string msgKeyword = "Mot clé";
+    std::string msgMissing = "manquant";
+    std::string msgPaletteError = "Erreur de création de la palette";
+};
+
+struct ImageState {
+    std::string fileName;
+    std::int32_t width = 0;
+    std::int32_t height = 0;  // 0: the last read produced no image
+    std::int32_t planeCount = 1;
+    std::int32_t currentPlane = 1;
+    std::int32_t bitpix = 0;  // 8, 16, 32, -32 or -64 (a picture drawn directly: its own depth)
+    long double bzero = 0;
+    long double bscale = 1;
+    double headerLow = 0;
+    double headerHigh = 0;
+    double dataMin = 1e100;
+    double dataMax = -1e100;
+    long double mean = 0;
+    long double sigma = 0;
+    Timai8 pixels8;
+    Timai16 pixels16;
+    Timai32 pixels32;
+    Timar32 pixelsR32;
+    Timar64 pixelsR64;
+    Timai8 source8;
+    Timai16 source16;
+    Timai32 source32;
+    Timar32 sourceR32;
+    Timar64 sourceR64;
+    double sourceDataMin = 0;
+    double sourceDataMax = 0;
+    long double sourceMean = 0;
+    long double sourceSigma = 0;
+    bool loaded = false;
+    bool pictureShown = false;
+    std::string errorText;
+};
+
+struct ZoomWindow {
+    std::int32_t colStart = 0;
+    std::int32_t colEnd = 1;
+    std::int32_t rowStart = 0;
+    std::int32_t rowEnd = 1;
+    std::int32_t rows = 1;
+    std::int32_t cols = 1;
+    std::int32_t prevColStart = 0;
+    std::int32_t prevColEnd = 1;
+    std::int32_t prevRowStart = 0;
+    std::int32_t prevRowEnd = 1;
+    bool flipHorizontal = false;
+    bool flipVertical = false;
+};
+
+struct WcsInfo {
+    std::string ctype1;  // value text with its FITS quotes, e.g. 'RA---TAN'
+    std::string ctype2;
+    std::string radecsys;
+    char projection = '-';
+    double crpix1 = 0, crpix2 = 0;
+    double crval1 = 0, crval2 = 0;
+    double cdelt1 = 0, cdelt2 = 0;
+    double crota1 = 0, crota2 = 0;
+    double cd1_1 = 0, cd1_2 = 0, cd2_1 = 0, cd2_2 = 0;
+    double equinox = 0;
+    double pc1_1 = 1, pc1_2 = 0, pc2_1 = 0, pc2_2 = 1;
+    bool hasCdelt = false;
+    bool hasCd = false;
+    bool hasPc = false;
+    double centreRa = 0;
+    double centreDec = 0;
+    double fieldWidth = 0;  // 0: no sky position to show
+};
+
+// The lines of the header view, one per card or field, as raw bytes of the file.
+using HeaderText = std::vector<std::string>;
+
+// Statistics accumulated while reading: every pixel of the plane, physical values,
+// 80-bit sums.
+struct StatsAccumulator {
+    double dataMin = 1e100;
+    double dataMax = -1e100;
+    long double s1 = 0;
+    long double s2 = 0;
+    long double n = 0;
+
+    void add(double v) {
+        if (v < dataMin) dataMin = v;
+        if (v > dataMax) dataMax = v;
+        s1 += v;
+        s2 += static_cast<long double>(v) * v;
+        n += 1;
+    }
+    // Mean and population standard deviation. A variance that rounding pushes below zero
+    // (a constant image) gives sigma 0 rather than NaN.
+    void finish(long double& mean, long double& sigma) const;
+};
+
+void ResetImageArrays(ImageState& image);
+void SaveSourcePixels(ImageState& image);
+void SaveSourceStatistics(ImageState& image);
+void RestoreSource(ImageState& image);
+double PhysicalValue(const ImageState& image, int row, int column);
+
+// Stored value at [row][column] of the array named by bitpix, as a real; 0 for any other kind.
+double StoredValue(const ImageState& image, int row, int column);
+
+}  // namespace pelorin

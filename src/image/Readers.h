@@ -1,0 +1,53 @@
+// Readers of FITS and PIC images and the header listings of both formats.
+//
+// A reader that rejects a file leaves image.height at 0 and the reason in
+// image.errorText. Errors of the file system ("File not found", "I/O error %d") and numbers
+// that do not convert raise OperationError.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+
+#include "image/ImageModel.h"
+
+namespace pelorin {
+
+// What the FITS header reader hands back to the data reader besides ImageState.
+struct FitsHeaderInfo {
+    double blank = 0;             // BLANK value, 0 when the header has none
+    std::int64_t dataOffset = 0;  // byte position after the header (blocks read x 2880)
+};
+
+// Reads the primary header from `file` (positioned at byte 0), card by card, into image
+// (height, width, bscale, bzero, headerHigh, headerLow, bitpix, planeCount, errorText),
+// wcs and the flips of zoom.
+FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
+                              const MessageWords& words);
+
+// Reads plane image.currentPlane (clamped into 1..planeCount) of a FITS file. Expects every
+// pixel array at 1 x 1.
+void ReadFitsImage(const std::string& fileName, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
+                   const MessageWords& words);
+
+// PIC header check: the 290-byte header gives height, width, thresholds and the data kind
+// (16 or 32); a wrong data type or length sets image.errorText and leaves height 0.
+struct PicHeaderInfo {
+    std::int32_t height = 0;
+    std::int32_t width = 0;
+    double headerHigh = 0;
+    double headerLow = 0;
+    int kind = 0;
+};
+PicHeaderInfo ReadPicHeader(std::istream& file, ImageState& image);
+
+void ReadPicImage(const std::string& fileName, ImageState& image);
+
+// Header listings for the header view: every card of every block up to the block holding
+// END, or the 24 labelled fields of a PIC header. Lines are the file's bytes
+// (Windows-1252). False, with errorText set, when the listing is refused.
+bool ListFitsHeader(const std::string& path, HeaderText& text, std::string& errorText,
+                    const MessageWords& words);
+bool ListPicHeader(const std::string& path, HeaderText& text);
+
+}  // namespace pelorin
