@@ -1,0 +1,74 @@
+#include "display/ViewerZoom.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sky/NumberText.h"
+
+namespace pelorin {
+
+ViewerZoomState InitialViewerZoom(int bitmapWidth, int bitmapHeight) {
+    ViewerZoomState s;
+    s.pictureWidth = std::max(0, bitmapWidth);
+    s.pictureHeight = std::max(0, bitmapHeight);
+    return s;
+}
+
+int ZoomedSide(int side, int level) {
+    if (side <= 0) return 0;
+    level = std::clamp(level, kViewerMinZoomLevel, kViewerMaxZoomLevel);
+    // Computed from the bitmap's own side rather than by repeated halving and doubling:
+    // an odd side halved and doubled again would no longer be 1:1 at level 0.
+    const long long zoomed = level >= 0 ? static_cast<long long>(side) << level
+                                        : static_cast<long long>(side) >> (-level);
+    return static_cast<int>(std::max(1LL, zoomed));
+}
+
+bool ApplyViewerZoomKey(ViewerZoomState& state, char key, int bitmapWidth, int bitmapHeight) {
+    if (key == '+') {
+        if (state.level >= kViewerMaxZoomLevel) return false;
+        ++state.level;
+        state.scrollX *= 2;
+        state.scrollY *= 2;
+    } else if (key == '-') {
+        if (state.level <= kViewerMinZoomLevel) return false;
+        --state.level;
+        state.scrollX /= 2;
+        state.scrollY /= 2;
+    } else {
+        return false;
+    }
+    state.pictureWidth = ZoomedSide(bitmapWidth, state.level);
+    state.pictureHeight = ZoomedSide(bitmapHeight, state.level);
+    return true;
+}
+
+std::string ZoomFactorText(int level) {
+    return FormatGeneral(std::ldexp(1.0L, level), 15);
+}
+
+std::string ViewerZoomCaption(const std::string& baseCaption, int level) {
+    return baseCaption + "  Zoom x" + ZoomFactorText(level);
+}
+
+std::string ViewerShownCaption(const std::string& baseCaption) {
+    return baseCaption + "Zoom +/-";
+}
+
+WindowSize FullSizeWindowSize(int bitmapWidth, int bitmapHeight, int screenWidth,
+                              int screenHeight) {
+    return {std::min(screenWidth, bitmapWidth + 20), std::min(screenHeight, bitmapHeight + 40)};
+}
+
+WindowPoint PlaceWindowAtPointer(WindowPoint pointer, WindowSize window, const ScreenRect& screen) {
+    auto place = [](int at, int extent, int screenStart, int screenExtent) {
+        int p = at;
+        if (p + extent > screenStart + screenExtent) p = screenStart + screenExtent - extent;
+        if (p < screenStart) p = screenStart;
+        return p;
+    };
+    return {place(pointer.x, window.width, screen.left, screen.width),
+            place(pointer.y, window.height, screen.top, screen.height)};
+}
+
+}  // namespace pelorin
