@@ -8,6 +8,13 @@
 
 namespace pelorin {
 
+// The platform's path separator, where the window writes "\\".
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
 // A scroll bar that clamps every position into Min..Max and runs its change handler only
 // when the position really changes, also when the program moves it.
 class ScrollBarModel {

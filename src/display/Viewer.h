@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "display/Controls.h"
 #include "display/DisplayTypes.h"
@@ -22,6 +23,15 @@ class PictureDecoder {
     // False (and `out` untouched) when the picture could not be decoded.
     virtual bool decode(const std::string& path, Bitmap& out) = 0;
 };
+
+// The 256 colours of a palette table, for a bitmap.
+std::vector<RgbColour> PaletteColours(const LutTable& lut);
+
+// Lower-cased extension of a path with its dot ("x/Image.FITS" -> ".fits"); empty when the
+// name has none.
+std::string LowerExtension(const std::string& path);
+// Whether a file name matches one of the ";"-separated wildcard masks, without regard to case.
+bool MatchesMasks(const std::string& name, const std::string& masks);
 
 // Mouse buttons and modifier keys, as a set of flags.
 enum MouseFlags : unsigned {
@@ -49,6 +59,22 @@ struct BatchObserver {
     std::function<void(const BatchEntryReport&)> onFileDone;
 };
 
+// Shows the hourglass for the life of a scope, however the scope ends.
+class BusyScope {
+  public:
+    explicit BusyScope(const std::function<void(bool)>& onBusy) : onBusy_(onBusy) {
+        if (onBusy_) onBusy_(true);
+    }
+    ~BusyScope() {
+        if (onBusy_) onBusy_(false);
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    const std::function<void(bool)>& onBusy_;
+};
+
 class Viewer {
   public:
     // programDirectory: the folder holding "palettes"; the palette lists are filled from it.
@@ -70,6 +96,9 @@ class Viewer {
     MainControls controls;
 
     std::string programDirectory;
+    // Folders searched for palettes when programDirectory has no "palettes" folder: the
+    // palettes installed with the program.
+    std::vector<std::string> paletteFallbacks;
     bool listsFilling = false;
     bool decoderAvailable() const { return decoder_ != nullptr; }
 
@@ -94,9 +123,13 @@ class Viewer {
     void Timer1Timer();
     int positionOf(double v) const;
     double valueOf(int p) const;
+    // A threshold as edit text with the given number of decimals.
+    static std::string ThresholdText(double v, int decimals);
 
     // ---- Palettes ----
     LutTable buildLutPalette();
+    // The folder the palette lists and files come from.
+    std::string paletteFolder() const;
     void loadItt();
     void ComboBox1Change(int index);
     void ComboBox2Change(int index);
@@ -151,6 +184,9 @@ class Viewer {
 
   private:
     void applyFilter();
+    // True when the zoom window lies inside the pixel array of the current kind.
+    bool windowInsideImage() const;
+    void clearForFailedLoad();
     void setFlipButtons();
     void redrawIfLoaded();
 
