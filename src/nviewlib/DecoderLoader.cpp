@@ -1,0 +1,119 @@
+#include "nviewlib/DecoderLoader.h"
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "nviewlib/nviewlib.h"
+
+#ifndef PELORIN_LIB_DIR
+#define PELORIN_LIB_DIR "/usr/local/lib/pelorin"
+#endif
+
+namespace pelorin {
+
+namespace {
+
+// The module is somebody else's code as far as this side knows: a picture it hands back is
+// checked before it is trusted, and one beyond what a bitmap can sensibly hold is refused.
+constexpr std::int64_t kMaxSide = 65535;
+constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+
+class ModuleDecoder final : public PictureDecoder {
+  public:
+    ModuleDecoder(NViewLibLoadFn load, NViewLibFreeFn release) : load_(load), free_(release) {}
+
+    bool decode(const std::string& path, Bitmap& out) override {
+        struct Release {
+            NViewLibFreeFn fn;
+            void operator()(NViewPicture* p) const { fn(p); }
+        };
+        const std::unique_ptr<NViewPicture, Release> picture(load_(path.c_str(), 0),
+                                                             Release{free_});
+        if (!picture || !Plausible(*picture)) return false;
+
+        const int width = picture->width;
+        const int height = picture->height;
+        const std::size_t rowBytes = std::size_t{3} * static_cast<std::size_t>(width);
+        Bitmap decoded;
+        decoded.create(width, height, 24);
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(decoded.row(y),
+                        picture->bits +
+                            static_cast<std::size_t>(y) * static_cast<std::size_t>(picture->stride),
+                        rowBytes);
+        }
+        out = std::move(decoded);
+        return true;
+    }
+
+  private:
+    static bool Plausible(const NViewPicture& p) {
+        if (p.bits == nullptr || p.width <= 0 || p.height <= 0) return false;
+        if (p.width > kMaxSide || p.height > kMaxSide) return false;
+        if (std::int64_t{p.width} * p.height > kMaxPixels) return false;
+        return std::int64_t{p.stride} >= std::int64_t{3} * p.width;
+    }
+
+    NViewLibLoadFn load_;
+    NViewLibFreeFn free_;
+};
+
+// The module's handle is deliberately never closed: decoders handed out call into it, and
+// a picture library is cheap to keep for the life of the process.
+std::unique_ptr<PictureDecoder> Open(const std::string& modulePath, std::string* loadedPath) {
+    if (modulePath.empty()) return nullptr;
+    void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return nullptr;
+    auto load = reinterpret_cast<NViewLibLoadFn>(dlsym(handle, "NViewLibLoad"));
+    auto release = reinterpret_cast<NViewLibFreeFn>(dlsym(handle, "NViewLibFree"));
+    if (load == nullptr || release == nullptr) {
+        dlclose(handle);  // no decoder refers to it yet
+        return nullptr;
+    }
+    if (loadedPath != nullptr) {
+        *loadedPath = modulePath;
+        // A bare name was found by the system's search: tell where.
+        Dl_info info{};
+        if (modulePath.find('/') == std::string::npos &&
+            dladdr(reinterpret_cast<void*>(load), &info) != 0 && info.dli_fname != nullptr) {
+            *loadedPath = info.dli_fname;
+        }
+    }
+    return std::make_unique<ModuleDecoder>(load, release);
+}
+
+}  // namespace
+
+std::vector<std::string> DecoderModuleCandidates() {
+    std::vector<std::string> candidates;
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec && exe.has_parent_path()) {
+        candidates.push_back((exe.parent_path() / kDecoderModuleName).string());
+    }
+    candidates.push_back((std::filesystem::path(PELORIN_LIB_DIR) / kDecoderModuleName).string());
+    candidates.emplace_back(kDecoderModuleName);
+    return candidates;
+}
+
+std::unique_ptr<PictureDecoder> LoadPictureDecoderFrom(const std::string& modulePath) {
+    return Open(modulePath, nullptr);
+}
+
+std::unique_ptr<PictureDecoder> LoadFirstPictureDecoder(const std::vector<std::string>& candidates,
+                                                        std::string* whereFound) {
+    for (const std::string& candidate : candidates) {
+        if (auto decoder = Open(candidate, whereFound)) return decoder;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<PictureDecoder> LoadPictureDecoder(std::string* whereFound) {
+    return LoadFirstPictureDecoder(DecoderModuleCandidates(), whereFound);
+}
+
+}  // namespace pelorin

@@ -1,0 +1,39 @@
+// Inside of the picture decoder module. Only NViewLibLoad and NViewLibFree leave the shared
+// library; the fuzz target links these sources directly and may use what is declared here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nviewlib.h"
+
+namespace nviewlib {
+
+// Largest picture decoded. A claimed size above these is refused from the header alone,
+// before any pixel memory is taken: a few bytes of a crafted file must not be able to make
+// the program allocate gigabytes.
+struct DecodeLimits {
+    std::uint32_t maxSide = 65535;
+    std::uint64_t maxPixels = std::uint64_t{1} << 28;  // 16384 x 16384
+};
+
+// The decoders tried for a file, best guess first, as coder names ("BMP", "JPEG", ...):
+// the format its first bytes announce, then the one its extension names. TARGA files have
+// no signature, so they are only ever recognised by their ".tga" extension. Empty when
+// neither tells anything we decode.
+std::vector<std::string> CandidateFormats(const unsigned char* head, std::size_t size,
+                                          std::string_view path);
+
+// Whether a picture of width x height is within the limits.
+bool SizeAccepted(std::uint64_t width, std::uint64_t height, const DecodeLimits& limits);
+
+// Bytes per row of a 24-bit picture, rounded up to a multiple of 4.
+std::size_t StrideFor(std::uint32_t width);
+
+// Decodes a picture file with the given limits; NULL when it cannot. Never raises.
+NViewPicture* DecodePictureFile(const char* path, const DecodeLimits& limits);
+
+}  // namespace nviewlib

@@ -1,0 +1,40 @@
+/* The picture decoder module: decodes an ordinary picture file (JPEG, GIF, TARGA, PCX, BMP
+ * under other names, PNG) into a 24-bit bitmap in memory. The program loads it at run time
+ * when it is present; these two entries are all it exports. */
+#ifndef PELORIN_NVIEWLIB_H
+#define PELORIN_NVIEWLIB_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define NVIEWLIB_EXPORT __attribute__((visibility("default")))
+#else
+#define NVIEWLIB_EXPORT
+#endif
+
+typedef struct NViewPicture {
+    int width;
+    int height;
+    int stride;          /* bytes per row, a multiple of 4 */
+    unsigned char* bits; /* rows top first, 3 bytes per pixel: blue, green, red */
+} NViewPicture;
+
+/* Decodes the picture at path (an 8-bit, zero-terminated file name). flags is reserved and
+ * always 0. Returns NULL when the file cannot be opened or decoded, or when the picture is
+ * too large; never raises. The result belongs to the caller, who gives it back to
+ * NViewLibFree. */
+NVIEWLIB_EXPORT NViewPicture* NViewLibLoad(const char* path, int flags);
+
+/* Releases a picture returned by NViewLibLoad; NULL is allowed. */
+NVIEWLIB_EXPORT void NViewLibFree(NViewPicture* picture);
+
+typedef NViewPicture* (*NViewLibLoadFn)(const char* path, int flags);
+typedef void (*NViewLibFreeFn)(NViewPicture* picture);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PELORIN_NVIEWLIB_H */
