@@ -1,0 +1,187 @@
+// Display thresholds: the six modes, the scroll bars, the edits and the delayed redraw.
+#include "ViewerFixture.h"
+#include "image/Errors.h"
+
+using namespace pelorin;
+using pelorin::test::ViewerTest;
+
+namespace {
+
+// Sets the statistics directly and runs the threshold computation in `mode`.
+void Compute(Viewer& v, int mode, double dmin, double dmax, long double mean, long double sigma,
+             double headerLow = 0, double headerHigh = 0) {
+    v.levels.mode = mode;
+    v.image.dataMin = dmin;
+    v.image.dataMax = dmax;
+    v.image.mean = mean;
+    v.image.sigma = sigma;
+    v.image.headerLow = headerLow;
+    v.image.headerHigh = headerHigh;
+    v.computeThresholds();
+}
+
+}  // namespace
+
+using Thresholds = ViewerTest;
+
+TEST_F(Thresholds, FlatImageWidensRangeByOne) {
+    Compute(*viewer, kModeData, 5, 5, 5, 0);
+    EXPECT_EQ(viewer->image.dataMax, 6);
+    EXPECT_EQ(viewer->levels.low, 5);
+    EXPECT_EQ(viewer->levels.high, 6);
+    EXPECT_EQ(viewer->levels.range, 1);
+    EXPECT_DOUBLE_EQ(viewer->levels.step, 0.0001);
+    EXPECT_EQ(viewer->controls.edit1, "5.000");
+    EXPECT_EQ(viewer->controls.edit2, "6.000");
+    // The bars take the start-up computation's range.
+    EXPECT_EQ(viewer->controls.scrollBar1.min(), 0);
+    EXPECT_EQ(viewer->controls.scrollBar1.max(), 30000);
+    EXPECT_EQ(viewer->controls.scrollBar1.largeChange, 3000);
+    EXPECT_EQ(viewer->controls.scrollBar2.smallChange, 100);
+    EXPECT_FALSE(viewer->levels.settingScrollBars);
+}
+
+TEST_F(Thresholds, HeaderModeWithoutAndWithEqualHeaderThresholds) {
+    Compute(*viewer, kModeHeader, -20, 300, 10, 5);
+    EXPECT_EQ(viewer->levels.low, -20);
+    EXPECT_EQ(viewer->levels.high, 300);
+    EXPECT_EQ(viewer->image.headerLow, -20);
+
+    Compute(*viewer, kModeHeader, 0, 1000, 10, 5, 100, 100);
+    EXPECT_EQ(viewer->image.headerHigh, 101);
+    EXPECT_EQ(viewer->levels.low, 100);
+    EXPECT_EQ(viewer->levels.high, 101);
+    EXPECT_EQ(viewer->levels.range, 1000);
+}
+
+TEST_F(Thresholds, SigmaAndSeventyPercentModes) {
+    Compute(*viewer, kModeOneSigma, 0, 65535, 1000, 200);
+    const double a = 2000.0 / 65535;
+    EXPECT_NEAR(viewer->levels.low, 1000 - 200 * a, 1e-9);
+    EXPECT_NEAR(viewer->levels.high, 1000 + 200 * (2 - a), 1e-9);
+    EXPECT_EQ(viewer->controls.edit1, "993.896");
+    EXPECT_EQ(viewer->controls.edit2, "1393.896");
+
+    Compute(*viewer, kModeTwoSigma, 0, 65535, 1000, 200);
+    EXPECT_NEAR(viewer->levels.low, 1000 - 400 * a, 1e-9);
+
+    // The band is cut at the data range.
+    Compute(*viewer, kModeTwoSigma, 0, 100, 50, 1000);
+    EXPECT_EQ(viewer->levels.low, 0);
+    EXPECT_EQ(viewer->levels.high, 100);
+
+    Compute(*viewer, kMode70, 0, 1000, 100, 10);
+    EXPECT_EQ(viewer->levels.low, 30);
+    EXPECT_EQ(viewer->levels.high, 730);
+    EXPECT_EQ(viewer->controls.edit1, "30.000");
+    EXPECT_EQ(viewer->controls.edit2, "730.000");
+    EXPECT_EQ(viewer->controls.scrollBar1.position(), viewer->positionOf(30));
+}
+
+TEST_F(Thresholds, FarFromZeroBarsClampButThresholdsStayExact) {
+    ShowImage(16, 2, 2, [](int r, int c) { return 10000 + 100 * ((r + c) > 0); });
+    viewer->RadioGroup2Click(kModeData);
+    busyCount = 0;
+    viewer->controls.timer1.enabled = false;
+    Compute(*viewer, kModeData, 10000, 10100, 10050, 40);
+    EXPECT_EQ(viewer->levels.range, 100);
+    EXPECT_DOUBLE_EQ(viewer->levels.step, 0.01);
+    EXPECT_EQ(viewer->controls.scrollBar1.position(), 30000);
+    EXPECT_EQ(viewer->controls.scrollBar2.position(), 30000);
+    EXPECT_EQ(viewer->levels.low, 10000);
+    EXPECT_EQ(viewer->levels.high, 10100);
+
+    // Another mode moves neither bar: nothing snapped, nothing scheduled.
+    viewer->RadioGroup2Click(kModeOneSigma);
+    EXPECT_FALSE(viewer->controls.timer1.enabled);
+    EXPECT_GT(viewer->levels.low, 10000);
+
+    viewer->controls.scrollBar1.setPosition(29999);
+    EXPECT_DOUBLE_EQ(viewer->levels.low, 199.99);
+    EXPECT_EQ(viewer->controls.edit1, "200.0");
+    EXPECT_TRUE(viewer->controls.timer1.enabled);
+    EXPECT_EQ(busyCount, 0);  // no redraw until the timer fires
+    viewer->Timer1Timer();
+    EXPECT_FALSE(viewer->controls.timer1.enabled);
+    EXPECT_EQ(busyCount, 1);
+}
+
+TEST_F(Thresholds, ModeChangeSnapsMovedBarsOnly) {
+    ShowImage(16, 10, 10, [](int r, int c) { return r * 10 + c; });
+    viewer->RadioGroup2Click(kMode70);
+    // Both bars moved: thresholds snapped to the grid, edits with one decimal.
+    EXPECT_EQ(viewer->levels.low, viewer->valueOf(viewer->controls.scrollBar1.position()));
+    EXPECT_EQ(viewer->levels.high, viewer->valueOf(viewer->controls.scrollBar2.position()));
+    EXPECT_EQ(viewer->controls.edit1, Viewer::ThresholdText(viewer->levels.low, 1));
+    EXPECT_TRUE(viewer->controls.timer1.enabled);
+    // "fixe" does nothing at all.
+    const double low = viewer->levels.low;
+    viewer->controls.timer1.enabled = false;
+    viewer->RadioGroup2Click(kModeFixed);
+    EXPECT_EQ(viewer->levels.low, low);
+    EXPECT_FALSE(viewer->controls.timer1.enabled);
+    EXPECT_EQ(viewer->levels.mode, kModeFixed);
+}
+
+TEST_F(Thresholds, BarMovedOntoTheOtherIsNudged) {
+    ShowImage(16, 4, 4, [](int r, int c) { return r * 4 + c; });
+    auto& b1 = viewer->controls.scrollBar1;
+    auto& b2 = viewer->controls.scrollBar2;
+    b2.setPosition(15000);
+    b1.setPosition(15000);
+    EXPECT_EQ(b1.position(), 15001);
+    EXPECT_EQ(viewer->levels.low, viewer->valueOf(15001));
+    b2.setPosition(15001);
+    EXPECT_EQ(b2.position(), 15000);
+    // At the clamped end the nudge cannot happen.
+    b2.setPosition(30000);
+    b1.setPosition(30000);
+    EXPECT_EQ(b1.position(), 30000);
+}
+
+TEST_F(Thresholds, EnterAppliesBothEditsAndRedrawsAtOnce) {
+    ShowImage(16, 4, 4, [](int r, int c) { return r * 100 + c; });
+    busyCount = 0;
+    viewer->controls.edit1 = "12.5";
+    viewer->controls.edit2 = "1e3";
+    viewer->Edit1KeyPress('a');
+    EXPECT_EQ(busyCount, 0);
+    viewer->Edit2KeyPress('\r');
+    EXPECT_EQ(viewer->levels.low, 12.5);
+    EXPECT_EQ(viewer->levels.high, 1000);
+    EXPECT_EQ(viewer->controls.edit1, "12.5");  // left as typed
+    EXPECT_EQ(viewer->controls.scrollBar1.position(), viewer->positionOf(12.5));
+    EXPECT_EQ(busyCount, 1);
+    EXPECT_FALSE(viewer->controls.timer1.enabled);
+}
+
+TEST_F(Thresholds, LettersInMaxEditStopAfterMinAndBarsStillWork) {
+    ShowImage(16, 4, 4, [](int r, int c) { return r * 100 + c; });
+    busyCount = 0;
+    const double high = viewer->levels.high;
+    viewer->controls.edit1 = "7";
+    viewer->controls.edit2 = "abc";
+    try {
+        viewer->Edit2KeyPress('\r');
+        FAIL() << "no error";
+    } catch (const OperationError& e) {
+        EXPECT_STREQ(e.what(), "'abc' is not a valid floating point value");
+    }
+    EXPECT_EQ(viewer->levels.low, 7);
+    EXPECT_EQ(viewer->controls.scrollBar1.position(), viewer->positionOf(7));
+    EXPECT_EQ(viewer->levels.high, high);
+    EXPECT_EQ(busyCount, 0);
+    EXPECT_FALSE(viewer->levels.settingScrollBars);
+    viewer->controls.scrollBar2.setPosition(viewer->controls.scrollBar2.position() - 5);
+    EXPECT_NE(viewer->levels.high, high);
+}
+
+TEST_F(Thresholds, NothingHappensBeforeAnImageIsLoaded) {
+    viewer->RadioGroup2Click(kModeData);
+    EXPECT_EQ(viewer->levels.mode, kModeData);
+    EXPECT_EQ(viewer->controls.scrollBar1.position(), 0);
+    viewer->controls.edit1 = "x";
+    EXPECT_NO_THROW(viewer->Edit1KeyPress('\r'));
+    viewer->Timer1Timer();
+    EXPECT_EQ(busyCount, 0);
+}
