@@ -106,6 +106,7 @@ std::vector<RgbColour> PaletteColours(const LutTable& lut) {
 }
 
 std::string Viewer::paletteFolder() const {
+    if (!paletteOverride.empty()) return paletteOverride;
     std::error_code ec;
     const fs::path own = fs::path(programDirectory) / "palettes";
     if (fs::is_directory(own, ec)) return own.string();

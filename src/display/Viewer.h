@@ -99,6 +99,8 @@ class Viewer {
     // Folders searched for palettes when programDirectory has no "palettes" folder: the
     // palettes installed with the program.
     std::vector<std::string> paletteFallbacks;
+    // A palettes folder chosen explicitly (the converter's --palettes); used before all others.
+    std::string paletteOverride;
     bool listsFilling = false;
     bool decoderAvailable() const { return decoder_ != nullptr; }
 

@@ -1,0 +1,273 @@
+// pelorin-convert: the BMP batch of the viewer without a window. The files named on the
+// command line are treated as the selected entries of the file list, in the order given,
+// with the window's controls set from the options, and "Sauvegarde BMP" pressed.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "display/Viewer.h"
+#include "image/Errors.h"
+#include "image/Readers.h"
+#include "image/TextEncoding.h"
+#include "nviewlib/DecoderLoader.h"
+#include "sky/NumberText.h"
+
+namespace fs = std::filesystem;
+using namespace pelorin;
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: pelorin-convert [options] FILE...\n"
+    "Writes the rendering of each FITS, PIC or picture FILE as a BMP file, exactly as the\n"
+    "viewer's \"Sauvegarde BMP\" does for the selected files of its list.\n"
+    "\n"
+    "Options:\n"
+    "  --dest DIR          destination folder (default: each file's own folder)\n"
+    "  --mode MODE         threshold mode: en-tête, data, 1sig, 2sig, 70 or fixe\n"
+    "                      (default en-tête)\n"
+    "  --lut NAME          colour palette of the palettes folder (default ramp)\n"
+    "  --itt NAME          intensity table of the palettes folder (default 4_ramp)\n"
+    "  --palettes DIR      folder of the .lut and .itt files (default: ./palettes, then the\n"
+    "                      installed palettes)\n"
+    "  --plane N           plane (layer) to read, as the \"Couche\" field (default 0)\n"
+    "  --filter NAME|INDEX filter applied to every image: None, \"LowPass 1\".. \"LowPass 5\",\n"
+    "                      Gauss, \"Focus 1\"..\"Focus 3\", Edge, \"Gradient 1\"..\"Gradient 4\",\n"
+    "                      or its index 0..14 (default None)\n"
+    "  --threshold TEXT    filter threshold: only pixels below it are filtered (default 9E99)\n"
+    "  --bmp24             write 24-bit BMP files (\"Force le format BMP 24 bits\")\n"
+    "  --own-colours       show pictures in their own colours (\"Palette du bitmap\");\n"
+    "                      default: turn them into grey levels (\"Palette modifiable\")\n"
+    "  --caption           print each file's status caption on standard output\n"
+    "  --header            print each file's header listing instead of converting\n"
+    "  --quiet             no progress line and no summary\n"
+    "  --help              this text\n"
+    "\n"
+    "Exit status: 0 when every file was handled, 1 when an error ended the batch (files\n"
+    "already written are kept), 2 on bad usage.\n";
+
+struct Options {
+    std::optional<std::string> dest;
+    int mode = kModeHeader;
+    std::optional<std::string> lut, itt, palettes, plane, filter, threshold;
+    bool bmp24 = false, ownColours = false, caption = false, header = false, quiet = false;
+    std::vector<std::string> files;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+    std::cerr << "pelorin-convert: " << message << "\n\n" << kUsage;
+    std::exit(2);
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+int ParseMode(const std::string& text) {
+    const std::string t = Lower(text);
+    if (t == "en-tête" || t == "en-tete" || t == "header") return kModeHeader;
+    if (t == "data") return kModeData;
+    if (t == "1sig" || t == "1 sig.") return kModeOneSigma;
+    if (t == "2sig" || t == "2 sig.") return kModeTwoSigma;
+    if (t == "70" || t == "70%") return kMode70;
+    if (t == "fixe") return kModeFixed;
+    UsageError("unknown mode '" + text + "'");
+}
+
+Options Parse(int argc, char** argv) {
+    Options o;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) UsageError(a + " needs a value");
+            return argv[++i];
+        };
+        if (onlyFiles || a.empty() || a[0] != '-' || a == "-") {
+            o.files.push_back(a);
+        } else if (a == "--") {
+            onlyFiles = true;
+        } else if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (a == "--dest") {
+            o.dest = value();
+        } else if (a == "--mode") {
+            o.mode = ParseMode(value());
+        } else if (a == "--lut") {
+            o.lut = value();
+        } else if (a == "--itt") {
+            o.itt = value();
+        } else if (a == "--palettes") {
+            o.palettes = value();
+        } else if (a == "--plane") {
+            o.plane = value();
+        } else if (a == "--filter") {
+            o.filter = value();
+        } else if (a == "--threshold") {
+            o.threshold = value();
+        } else if (a == "--bmp24") {
+            o.bmp24 = true;
+        } else if (a == "--own-colours" || a == "--own-colors") {
+            o.ownColours = true;
+        } else if (a == "--caption") {
+            o.caption = true;
+        } else if (a == "--header") {
+            o.header = true;
+        } else if (a == "--quiet") {
+            o.quiet = true;
+        } else {
+            UsageError("unknown option " + a);
+        }
+    }
+    if (o.files.empty()) UsageError("no file given");
+    return o;
+}
+
+int IndexOf(const std::vector<std::string>& items, const std::string& name) {
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (Lower(items[i]) == Lower(name)) return static_cast<int>(i);
+    return -1;
+}
+
+void Configure(Viewer& v, const Options& o) {
+    if (o.lut) {
+        const int i = IndexOf(v.controls.comboBox1.items, *o.lut);
+        if (i < 0) UsageError("no palette '" + *o.lut + "' in " + v.paletteFolder());
+        v.ComboBox1Change(i);
+    }
+    if (o.itt) {
+        const int i = IndexOf(v.controls.comboBox2.items, *o.itt);
+        if (i < 0) UsageError("no intensity table '" + *o.itt + "' in " + v.paletteFolder());
+        v.ComboBox2Change(i);
+    }
+    v.RadioGroup2Click(o.mode);
+    if (o.plane) {
+        std::int32_t n = 0;
+        if (!TryParseInteger(*o.plane, n) || n < 0 || n > 99) UsageError("--plane takes 0 to 99");
+        v.controls.edit4 = std::to_string(n);
+    }
+    if (o.filter) {
+        std::int32_t n = -1;
+        int index = TryParseInteger(*o.filter, n) ? n : IndexOf(FilterNames(), *o.filter);
+        if (index < 0 || index >= static_cast<int>(FilterNames().size()))
+            UsageError("unknown filter '" + *o.filter + "'");
+        v.controls.comboBox3.select(index);
+    }
+    if (o.threshold) v.controls.edit5 = *o.threshold;
+    v.controls.checkBox1 = o.bmp24;
+    v.controls.radioGroup1 = o.ownColours ? 0 : 1;
+    if (o.dest) {
+        // Relative to the shell's folder, not to each file's.
+        std::error_code ec;
+        fs::path d = fs::absolute(*o.dest, ec);
+        v.controls.directoryEdit1 = (ec ? fs::path(*o.dest) : d).string();
+    }
+}
+
+std::string Clock(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+    return buf;
+}
+
+int ListHeaders(Viewer& v, const Options& o) {
+    for (const std::string& file : o.files) {
+        const std::string ext = LowerExtension(file);
+        std::string error;
+        bool ok = false;
+        if (ext == ".fit" || ext == ".fts" || ext == ".fits")
+            ok = ListFitsHeader(file, v.headerText, error, v.words);
+        else if (ext == ".pic")
+            ok = ListPicHeader(file, v.headerText);
+        else
+            error = "not a FITS or PIC file";
+        if (!ok) {
+            std::cerr << file << ": " << Windows1252ToUtf8(error) << "\n";
+            return 1;
+        }
+        if (o.files.size() > 1) std::cout << "==> " << file << " <==\n";
+        for (const std::string& line : v.headerText)
+            std::cout << Windows1252ToUtf8(line) << "\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = Parse(argc, argv);
+    std::error_code ec;
+    Viewer v(fs::current_path(ec).string(), LoadPictureDecoder());
+    if (o.palettes) v.paletteOverride = *o.palettes;
+    try {
+        v.startUp();
+        if (o.header) return ListHeaders(v, o);
+        Configure(v, o);
+    } catch (const std::exception& e) {
+        std::cerr << "pelorin-convert: " << e.what() << "\n";
+        return 1;
+    }
+
+    const bool progress = !o.quiet && isatty(STDERR_FILENO);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<BatchEntryReport> rejected;
+    BatchObserver observer;
+    observer.onFileStart = [&](int done, int total, const std::string& name) {
+        if (!progress) return;
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double remaining = done > 0 ? elapsed / done * (total - done) : 0;
+        std::cerr << "\r\033[K"
+                  << "[" << done + 1 << "/" << total << "] " << name << "  " << Clock(elapsed)
+                  << " elapsed, " << (done > 0 ? Clock(remaining) : "?") << " remaining"
+                  << std::flush;
+    };
+    observer.onFileDone = [&](const BatchEntryReport& r) {
+        if (o.caption) std::cout << r.caption << "\n" << std::flush;
+        if (r.rejected || r.skipped) rejected.push_back(r);
+        if (r.skipped && !o.quiet) {
+            if (progress) std::cerr << "\r\033[K";
+            std::cerr << r.name << ": " << r.reason << "\n";
+        }
+    };
+
+    int status = 0;
+    std::size_t handled = 0;
+    for (const std::string& file : o.files) {
+        // Each file is one selected entry of a list pointed at its folder, so that the
+        // default destination ".\" writes beside it.
+        const fs::path p(file);
+        FileListModel list;
+        list.folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+        list.entries.push_back({p.filename().string(), true});
+        v.controls.fileList = std::move(list);
+        try {
+            v.BitBtn1Click(&observer);
+            ++handled;
+        } catch (const std::exception& e) {
+            if (progress) std::cerr << "\r\033[K";
+            std::cerr << "pelorin-convert: " << file << ": " << e.what() << "\n";
+            status = 1;
+            break;
+        }
+    }
+    if (progress) std::cerr << "\r\033[K";
+    if (!o.quiet) {
+        std::cerr << handled << " of " << o.files.size() << " files handled";
+        if (!rejected.empty()) std::cerr << ", " << rejected.size() << " not converted";
+        std::cerr << ".\n";
+        for (const auto& r : rejected)
+            std::cerr << "  " << r.name << ": " << r.reason << "\n";
+    }
+    return status;
+}
