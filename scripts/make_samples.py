@@ -400,7 +400,8 @@ def make_galactic_centre(path):
 
 def make_deep_field(path):
     """A background-subtracted deep field in 64-bit reals (negative noise values included),
-    with a rotated PC matrix and SIN projection."""
+    with a rotated PC matrix and SIN projection. DATAMIN/DATAMAX give the full range and the
+    THRESL/THRESH cards after them the range worth showing."""
     rng = np.random.RandomState(400)
     h, w = 400, 400
     y, x = grid(h, w)
@@ -440,6 +441,11 @@ def make_deep_field(path):
     hd.value("OBJECT", "DEEP FIELD SIMULATION")
     hd.value("TELESCOP", "PELORIN SAMPLES")
     hd.value("BUNIT", "COUNTS", "sky subtracted")
+    # The true range, then a display proposal: the later threshold cards win.
+    hd.value("DATAMIN", float(np.floor(data.min() * 1000.0) / 1000.0), "lowest value")
+    hd.value("DATAMAX", float(np.ceil(data.max() * 1000.0) / 1000.0), "highest value")
+    hd.value("THRESL", -3.0, "proposed low threshold")
+    hd.value("THRESH", 40.0, "proposed high threshold")
     hd.value("CTYPE1", "RA---SIN")
     hd.value("CTYPE2", "DEC--SIN")
     hd.value("CRPIX1", 200.5)

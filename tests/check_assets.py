@@ -307,6 +307,11 @@ def check_fits_samples(folder):
               "deep_field.fits: PC matrix missing")
         check(all(math.isfinite(x) for x in data) and min(data) < 0.0,
               "deep_field.fits: values not finite or sky not subtracted")
+        # Full range first, display proposal after it: the later cards are the ones used.
+        check(real(v, "DATAMIN") <= min(data) and real(v, "DATAMAX") >= max(data),
+              "deep_field.fits: DATAMIN/DATAMAX are not the data range")
+        check(real(v, "DATAMIN") < real(v, "THRESL") < real(v, "THRESH") < real(v, "DATAMAX"),
+              "deep_field.fits: THRESL/THRESH do not narrow the range")
         # The brightest star, the orientation mark, is in the top-left quarter.
         index = max(range(len(data)), key=data.__getitem__)
         row, col = 399 - index // 400, index % 400
