@@ -9,5 +9,6 @@ if(NOT PELORIN_ASSETS_PYTHON)
   set(PELORIN_ASSETS_PYTHON python3)
 endif()
 add_test(NAME assets_check
-  COMMAND ${PELORIN_ASSETS_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/check_assets.py ${PROJECT_SOURCE_DIR})
+  COMMAND ${PELORIN_ASSETS_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/check_assets.py
+          ${PROJECT_SOURCE_DIR})
 set_tests_properties(assets_check PROPERTIES TIMEOUT 60)
