@@ -1,0 +1,232 @@
+// Loading the focused file by its extension: planes, failures, the "fixe" carry-over, the
+// filter at load, and the header listing on a right click.
+#include "ViewerFixture.h"
+#include "image/Errors.h"
+
+using namespace pelorin;
+using namespace pelorin::test;
+
+namespace {
+
+// A BITPIX 16 FITS file of `planes` planes of rows x cols, pixel value = plane * 1000 +
+// row-in-file * cols + col.
+std::vector<std::uint8_t> Cube(int cols, int rows, int planes,
+                               std::vector<std::string> extra = {}) {
+    std::vector<std::string> cards = {
+        Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", planes > 1 ? "3" : "2"),
+        Card("NAXIS1", std::to_string(cols)), Card("NAXIS2", std::to_string(rows))};
+    if (planes > 1) cards.push_back(Card("NAXIS3", std::to_string(planes)));
+    cards.insert(cards.end(), extra.begin(), extra.end());
+    std::vector<std::uint8_t> data;
+    for (int p = 1; p <= planes; ++p)
+        for (int i = 0; i < rows * cols; ++i)
+            PutBE16(data, static_cast<std::int16_t>(p * 1000 + i));
+    return FitsFile(cards, data);
+}
+
+}  // namespace
+
+class Load : public ViewerTest {
+  protected:
+    // Writes the files, points the list at the folder and focuses + selects `name`.
+    void Focus(const std::string& name) {
+        viewer->setFolder(dir.path().string(), "*.*");
+        auto& list = viewer->controls.fileList;
+        for (int i = 0; i < list.count(); ++i)
+            if (list.entries[static_cast<std::size_t>(i)].name == name) {
+                list.focused = i;
+                list.entries[static_cast<std::size_t>(i)].selected = true;
+                return;
+            }
+        FAIL() << name << " not listed";
+    }
+    void Click(const std::string& name) {
+        Focus(name);
+        viewer->FileListBox1Click();
+    }
+};
+
+TEST_F(Load, UpperCaseExtensionLoadsAsFits) {
+    WriteFile(dir.file("image.FITS"), Cube(4, 3, 1));
+    Click("image.FITS");
+    EXPECT_TRUE(viewer->image.loaded);
+    EXPECT_EQ(viewer->controls.label2, "image.FITS  4x3  16 bits");
+    EXPECT_EQ(viewer->zoom.cols, 4);
+    EXPECT_EQ(viewer->zoom.prevRowEnd, 3);
+    EXPECT_EQ(viewer->image.source16, viewer->image.pixels16);
+    EXPECT_EQ(viewer->image.sourceDataMax, viewer->image.dataMax);
+    EXPECT_TRUE(viewer->controls.displayControlsEnabled);
+}
+
+TEST_F(Load, PlanesFromTheLayerEdit) {
+    WriteFile(dir.file("cube.fit"), Cube(3, 2, 3));
+    Click("cube.fit");
+    EXPECT_EQ(viewer->image.currentPlane, 1);
+    EXPECT_EQ(viewer->controls.edit4, "1");
+    EXPECT_EQ(viewer->controls.label10, "/3");
+    EXPECT_EQ(viewer->image.dataMin, 1000);
+    viewer->Edit4Change("2");
+    EXPECT_EQ(viewer->image.dataMin, 2000);
+    EXPECT_EQ(viewer->controls.edit4, "2");
+    viewer->Edit4Change("9");
+    EXPECT_EQ(viewer->image.currentPlane, 3);
+    EXPECT_EQ(viewer->controls.edit4, "3");
+    EXPECT_EQ(viewer->image.dataMin, 3000);
+    // A non-number asks for plane 0, read as the first.
+    viewer->Edit4Change("x");
+    EXPECT_EQ(viewer->image.dataMin, 1000);
+}
+
+TEST_F(Load, UnselectedFocusAndUnknownExtensionsAreUnsupported) {
+    WriteFile(dir.file("a.fit"), Cube(2, 2, 1));
+    WriteFile(dir.file("x."), Cube(2, 2, 1));
+    WriteFile(dir.file("x.f"), Cube(2, 2, 1));
+    Focus("a.fit");
+    viewer->controls.fileList.entries[static_cast<std::size_t>(viewer->controls.fileList.focused)]
+        .selected = false;
+    viewer->FileListBox1Click();
+    EXPECT_EQ(viewer->controls.label2, "Format non supporté.");
+    EXPECT_FALSE(viewer->image.loaded);
+    // Extensions are whole: "x." and "x.f" are no FITS files.
+    for (const char* name : {"x.", "x.f"}) {
+        Click(name);
+        EXPECT_EQ(viewer->controls.label2, "Format non supporté.") << name;
+    }
+}
+
+TEST_F(Load, RejectedFileBlanksDisplayAndFreezesLayerEdit) {
+    WriteFile(dir.file("good.fit"), Cube(5, 4, 2));
+    std::vector<std::string> cards = {Card("SIMPLE", "T"), Card("BITPIX", "24"), Card("NAXIS", "2"),
+                                      Card("NAXIS1", "2"), Card("NAXIS2", "2")};
+    WriteFile(dir.file("bad.fit"), FitsFile(cards, std::vector<std::uint8_t>(12, 0)));
+    Click("good.fit");
+    ASSERT_TRUE(viewer->image.loaded);
+    Click("bad.fit");
+    EXPECT_EQ(viewer->controls.label2, "Format non supporté.Mot clé \"BITPIX = 24\" ?");
+    EXPECT_FALSE(viewer->image.loaded);
+    EXPECT_EQ(viewer->displayBitmap.width(), 1);
+    EXPECT_EQ(viewer->image.pixels16.rows(), 1);
+    busyCount = 0;
+    viewer->Edit4Change("2");
+    EXPECT_EQ(busyCount, 0);
+    EXPECT_FALSE(viewer->image.loaded);
+}
+
+TEST_F(Load, ErrorDuringLoadClearsDisplayAndPropagates) {
+    WriteFile(dir.file("good.fit"), Cube(5, 4, 1));
+    WriteFile(dir.file("num.fit"), Cube(5, 4, 1, {Card("BZERO", "abc")}));
+    Click("good.fit");
+    Focus("num.fit");
+    try {
+        viewer->FileListBox1Click();
+        FAIL();
+    } catch (const OperationError& e) {
+        EXPECT_STREQ(e.what(), "'abc' is not a valid floating point value");
+    }
+    EXPECT_FALSE(viewer->image.loaded);
+    EXPECT_EQ(viewer->image.height, 0);
+    EXPECT_EQ(viewer->displayBitmap.width(), 1);
+    // Nothing can read the stale window any more.
+    viewer->SpeedButton4Click();
+    viewer->Image1MouseMove(0, 10, 10);
+    EXPECT_EQ(viewer->controls.label1, " ");
+}
+
+TEST_F(Load, FixedModeCarriesThresholdsToTheNextImage) {
+    WriteFile(dir.file("a.fit"), Cube(4, 4, 1, {Card("DATAMIN", "1002"), Card("DATAMAX", "1010")}));
+    WriteFile(dir.file("b.fit"), Cube(4, 4, 2));
+    viewer->RadioGroup2Click(kModeFixed);
+    Click("a.fit");
+    // The first image after start-up uses its own header thresholds.
+    EXPECT_EQ(viewer->levels.low, 1002);
+    EXPECT_EQ(viewer->levels.high, 1010);
+    Click("b.fit");
+    EXPECT_EQ(viewer->levels.low, 1002);
+    EXPECT_EQ(viewer->levels.high, 1010);
+    EXPECT_EQ(viewer->controls.edit1, "1002.000");
+}
+
+TEST_F(Load, SelectedFilterIsAppliedAtLoad) {
+    WriteFile(dir.file("f.fit"), Cube(5, 5, 1));
+    viewer->controls.comboBox3.select(10);  // Edge
+    Click("f.fit");
+    // A linear ramp has no edges: every interior pixel becomes 0, the border stays.
+    EXPECT_EQ(viewer->image.pixels16[2][2], 0);
+    EXPECT_EQ(viewer->image.pixels16[0][0], viewer->image.source16[0][0]);
+    // Every filtered value is 0; the threshold step widens the flat range by one.
+    EXPECT_EQ(viewer->image.dataMin, 0);
+    EXPECT_EQ(viewer->image.dataMax, 1);
+    // A typed filter name (no item) is not applied at load.
+    viewer->controls.comboBox3.index = -1;
+    Click("f.fit");
+    EXPECT_EQ(viewer->image.pixels16[2][2], viewer->image.source16[2][2]);
+}
+
+TEST_F(Load, FilterButtonsApplyAndRestore) {
+    WriteFile(dir.file("f.fit"), Cube(6, 6, 1));
+    Click("f.fit");
+    const auto loaded = viewer->image.pixels16;
+    viewer->controls.comboBox3.select(10);
+    viewer->SpeedButton7Click();
+    EXPECT_EQ(viewer->image.pixels16[3][3], 0);
+    viewer->SpeedButton8Click();
+    EXPECT_EQ(viewer->image.pixels16, loaded);
+    EXPECT_EQ(viewer->image.dataMax, viewer->image.sourceDataMax);
+    // "None" applied is the restore.
+    viewer->SpeedButton7Click();
+    viewer->controls.comboBox3.select(0);
+    viewer->SpeedButton7Click();
+    EXPECT_EQ(viewer->image.pixels16, loaded);
+    // A bad threshold changes nothing.
+    viewer->controls.comboBox3.select(2);
+    viewer->controls.edit5 = "9,5";
+    EXPECT_THROW(viewer->SpeedButton7Click(), OperationError);
+    EXPECT_EQ(viewer->image.pixels16, loaded);
+}
+
+TEST_F(Load, RightClickListsHeaderOrReportsWhy) {
+    WriteFile(dir.file("h.fit"), Cube(2, 2, 1));
+    std::string noSimple = HeaderBlocks({Card("BITPIX", "8"), Card("END", "")});
+    WriteFile(dir.file("nosimple.fit"), noSimple);
+    WriteFile(dir.file("p.bmp"), std::string("BM"));
+    viewer->setFolder(dir.path().string(), "*.*");
+    std::string shown;
+    viewer->onShowHeader = [&](const std::string& path) { shown = path; };
+    const auto& list = viewer->controls.fileList;
+    auto indexOf = [&](const std::string& n) {
+        for (int i = 0; i < list.count(); ++i)
+            if (list.entries[static_cast<std::size_t>(i)].name == n) return i;
+        return -1;
+    };
+    viewer->FileListBox1MouseDown(kLeftButton, indexOf("h.fit"));
+    EXPECT_TRUE(shown.empty());
+    viewer->FileListBox1MouseDown(kRightButton, indexOf("h.fit"));
+    EXPECT_EQ(shown, dir.file("h.fit"));
+    EXPECT_EQ(viewer->headerText.front().substr(0, 6), "SIMPLE");
+    shown.clear();
+    viewer->FileListBox1MouseDown(kRightButton, indexOf("nosimple.fit"));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(viewer->controls.label2, "Mot clé \"SIMPLE = T\" manquant");
+    viewer->FileListBox1MouseDown(kRightButton, indexOf("p.bmp"));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(viewer->controls.label2, "");
+    viewer->FileListBox1MouseDown(kRightButton, -1);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(Load, FolderListingFollowsMasks) {
+    for (const char* n : {"b.FIT", "a.fts", "c.pic", "d.txt", "e.jpeg"})
+        WriteFile(dir.file(n), "x");
+    viewer->setFolder(dir.path().string(), "*.fit;*.fts;*.pic");
+    std::vector<std::string> names;
+    for (const auto& e : viewer->controls.fileList.entries)
+        names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.fts", "b.FIT", "c.pic"}));
+    viewer->BitBtn5Click();
+    EXPECT_TRUE(viewer->controls.fileList.entries[2].selected);
+    viewer->BitBtn6Click();
+    EXPECT_FALSE(viewer->controls.fileList.entries[0].selected);
+    EXPECT_TRUE(MatchesMasks("x.JPEG", "*.jpg;*.jpeg"));
+    EXPECT_FALSE(MatchesMasks("x.jpgx", "*.jpg"));
+    EXPECT_TRUE(MatchesMasks("ab", "?b"));
+}
