@@ -1,0 +1,216 @@
+// "Sauvegarde BMP": every selected entry loaded as a click loads it and written as a BMP.
+#include <filesystem>
+
+#include "ViewerFixture.h"
+#include "image/Errors.h"
+
+using namespace pelorin;
+using namespace pelorin::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::uint8_t> Fits16(int cols, int rows, int planes, int base = 0) {
+    std::vector<std::string> cards = {
+        Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", planes > 1 ? "3" : "2"),
+        Card("NAXIS1", std::to_string(cols)), Card("NAXIS2", std::to_string(rows))};
+    if (planes > 1) cards.push_back(Card("NAXIS3", std::to_string(planes)));
+    std::vector<std::uint8_t> data;
+    for (int p = 0; p < planes; ++p)
+        for (int i = 0; i < rows * cols; ++i)
+            PutBE16(data, static_cast<std::int16_t>(base + p * 50 + i));
+    return FitsFile(cards, data);
+}
+
+// A 24-bit BMP picture of w x h where every pixel is (blue, green, red).
+Bitmap Rgb(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+    Bitmap bmp;
+    bmp.create(w, h, 24);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bmp.row(y)[3 * x] = b;
+            bmp.row(y)[3 * x + 1] = g;
+            bmp.row(y)[3 * x + 2] = r;
+        }
+    return bmp;
+}
+
+}  // namespace
+
+class Batch : public ViewerTest {
+  protected:
+    void List(const std::vector<std::string>& selected) {
+        viewer->setFolder(src.path().string(), "*.*");
+        for (auto& e : viewer->controls.fileList.entries)
+            e.selected = std::find(selected.begin(), selected.end(), e.name) != selected.end();
+        viewer->controls.directoryEdit1 = out.path().string();
+    }
+    TempDir src, out;
+};
+
+TEST_F(Batch, NoSelectionWritesNothing) {
+    WriteFile(src.file("a.fit"), Fits16(4, 4, 1));
+    List({});
+    viewer->BitBtn1Click();
+    EXPECT_TRUE(fs::is_empty(out.path()));
+    EXPECT_FALSE(viewer->image.loaded);
+}
+
+TEST_F(Batch, WritesEachRenderingAndKeepsTheLastLoaded) {
+    WriteFile(src.file("a.fit"), Fits16(6, 4, 1));
+    WriteFile(src.file("b.fts"), Fits16(3, 5, 1, 100));
+    WriteFile(src.file("c.fit"), Fits16(2, 2, 1));
+    List({"a.fit", "b.fts"});
+    std::vector<std::string> started;
+    BatchObserver obs;
+    obs.onFileStart = [&](int i, int n, const std::string& name) {
+        started.push_back(std::to_string(i) + "/" + std::to_string(n) + " " + name);
+    };
+    int repaints = 0;
+    viewer->onRepaint = [&] { ++repaints; };
+    viewer->BitBtn1Click(&obs);
+    EXPECT_EQ(started, (std::vector<std::string>{"0/2 a.fit", "1/2 b.fts"}));
+    EXPECT_EQ(repaints, 2);
+    const Bitmap a = Bitmap::ReadBmpFile(out.file("a.bmp"));
+    EXPECT_EQ(a.width(), 6);
+    EXPECT_EQ(a.height(), 4);
+    EXPECT_EQ(a.bitsPerPixel(), 8);
+    const Bitmap b = Bitmap::ReadBmpFile(out.file("b.bmp"));
+    EXPECT_EQ(b.width(), 3);
+    EXPECT_FALSE(fs::exists(out.file("c.bmp")));
+    // What was written is what the display shows for the last file.
+    EXPECT_EQ(viewer->controls.label2, "b.fts  3x5  16 bits");
+    EXPECT_TRUE(b.bits() == viewer->displayBitmap.bits());
+    EXPECT_EQ(b.palette(), viewer->displayBitmap.palette());
+}
+
+TEST_F(Batch, ZoomIsNotWhatIsSavedAndSeparatorIsOptional) {
+    WriteFile(src.file("a.fit"), Fits16(8, 8, 1));
+    List({"a.fit"});
+    const std::string withSep = out.path().string() + "/";
+    EXPECT_EQ(viewer->destinationPath("a.fit"), out.file("a.bmp"));
+    viewer->controls.directoryEdit1 = withSep;
+    EXPECT_EQ(viewer->destinationPath("a.fit"), out.file("a.bmp"));
+    EXPECT_EQ(viewer->destinationPath("ngc 7000.fts"), out.file("ngc 7000.bmp"));
+    EXPECT_EQ(viewer->destinationPath("a.b.jpeg"), out.file("a.b.bmp"));
+    EXPECT_EQ(viewer->destinationPath("flat"), out.file("flat.bmp"));
+    // A relative destination is taken from the listed folder.
+    viewer->controls.directoryEdit1 = std::string(".") + kPathSeparator;
+    EXPECT_EQ(viewer->destinationPath("a.fit"), src.file("a.bmp"));
+    viewer->controls.directoryEdit1 = withSep;
+    viewer->BitBtn1Click();
+    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("a.bmp")).width(), 8);
+}
+
+TEST_F(Batch, RejectedFileInTheMiddleIsOnePixelBlackAndTheBatchGoesOn) {
+    WriteFile(src.file("a.fit"), Fits16(4, 4, 1));
+    WriteFile(src.file("b.fit"), std::string("not a fits file at all"));
+    WriteFile(src.file("c.fit"), Fits16(5, 5, 1));
+    List({"a.fit", "b.fit", "c.fit"});
+    std::vector<BatchEntryReport> reports;
+    BatchObserver obs;
+    obs.onFileDone = [&](const BatchEntryReport& r) { reports.push_back(r); };
+    viewer->BitBtn1Click(&obs);
+    const Bitmap b = Bitmap::ReadBmpFile(out.file("b.bmp"));
+    EXPECT_EQ(b.width(), 1);
+    EXPECT_EQ(b.height(), 1);
+    EXPECT_EQ(b.pixelColour(0, 0), (RgbColour{0, 0, 0}));
+    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("c.bmp")).width(), 5);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_TRUE(reports[1].rejected);
+    EXPECT_EQ(reports[1].reason.rfind("Format non supporté.", 0), 0u);
+    EXPECT_FALSE(reports[2].rejected);
+}
+
+TEST_F(Batch, TwentyFourBitKeepsTheRenderedColours) {
+    WriteFile(src.file("a.fit"), Fits16(7, 3, 1));
+    List({"a.fit"});
+    viewer->BitBtn1Click();
+    const Bitmap eight = Bitmap::ReadBmpFile(out.file("a.bmp"));
+    viewer->controls.checkBox1 = true;
+    viewer->BitBtn1Click();
+    const Bitmap full = Bitmap::ReadBmpFile(out.file("a.bmp"));
+    EXPECT_EQ(full.bitsPerPixel(), 24);
+    EXPECT_TRUE(full.palette().empty());
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 7; ++x)
+            ASSERT_EQ(full.pixelColour(x, y), eight.pixelColour(x, y));
+}
+
+TEST_F(Batch, PlaneFromLayerEditAndItsWriteBackBeforeAPicture) {
+    WriteFile(src.file("cube.fit"), Fits16(4, 4, 3));
+    Rgb(4, 2, 30, 20, 10).saveBmpFile(src.file("pic.bmp"));
+    List({"cube.fit"});
+    viewer->controls.edit4 = "2";
+    viewer->BitBtn1Click();
+    EXPECT_EQ(viewer->image.currentPlane, 2);
+    EXPECT_EQ(viewer->image.dataMin, 50);
+
+    // "Couche" at 0: the FITS reader raises it to 1 and writes it back, so the 24-bit
+    // picture after it is read as its red plane, not the mean of its colours.
+    List({"cube.fit", "pic.bmp"});
+    viewer->controls.edit4 = "0";
+    viewer->BitBtn1Click();
+    EXPECT_EQ(viewer->controls.edit4, "1");
+    EXPECT_EQ(viewer->image.pixels8[0][0], 10);
+    EXPECT_EQ(viewer->controls.label10, "/3");
+}
+
+TEST_F(Batch, SharedDestinationKeepsTheLaterEntry) {
+    WriteFile(src.file("m31.fit"), Fits16(6, 6, 1));
+    WriteFile(src.file("m31.jpg"), std::string("\xFF\xD8\xFF"));
+    List({"m31.fit", "m31.jpg"});
+    viewer->BitBtn1Click();
+    // No decoder here: the .jpg entry is rejected and its 1 x 1 BMP replaces the FITS one.
+    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 1);
+}
+
+TEST_F(Batch, NeverOverwritesItsOwnSourcePicture) {
+    Rgb(4, 4, 9, 9, 9).saveBmpFile(src.file("x.bmp"));
+    WriteFile(src.file("y.fit"), Fits16(2, 2, 1));
+    const auto before = ReadFile(src.file("x.bmp"));
+    List({"x.bmp", "y.fit"});
+    viewer->controls.directoryEdit1 = std::string(".") + kPathSeparator;
+    std::vector<BatchEntryReport> reports;
+    BatchObserver obs;
+    obs.onFileDone = [&](const BatchEntryReport& r) { reports.push_back(r); };
+    viewer->BitBtn1Click(&obs);
+    EXPECT_EQ(ReadFile(src.file("x.bmp")), before);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(reports[0].skipped);
+    EXPECT_TRUE(fs::exists(src.file("y.bmp")));
+}
+
+TEST_F(Batch, ErrorsEndTheBatchAndKeepWhatWasWritten) {
+    WriteFile(src.file("a.fit"), Fits16(3, 3, 1));
+    WriteFile(src.file("b.fit"), Fits16(3, 3, 1));
+    WriteFile(src.file("c.fit"), Fits16(3, 3, 1));
+    List({"a.fit", "b.fit", "c.fit"});
+    fs::remove(src.file("b.fit"));
+    try {
+        viewer->BitBtn1Click();
+        FAIL();
+    } catch (const OperationError& e) {
+        EXPECT_STREQ(e.what(), "Invalid file name - b.fit");
+    }
+    EXPECT_TRUE(fs::exists(out.file("a.bmp")));
+    EXPECT_FALSE(fs::exists(out.file("c.bmp")));
+
+    // A destination that does not exist.
+    List({"a.fit"});
+    viewer->controls.directoryEdit1 = out.file("missing");
+    try {
+        viewer->BitBtn1Click();
+        FAIL();
+    } catch (const OperationError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + out.file("missing/a.bmp"));
+    }
+
+    // A filter threshold that is not a number.
+    List({"a.fit", "c.fit"});
+    fs::remove(out.file("a.bmp"));
+    viewer->controls.comboBox3.select(1);
+    viewer->controls.edit5 = "lots";
+    EXPECT_THROW(viewer->BitBtn1Click(), OperationError);
+    EXPECT_FALSE(fs::exists(out.file("a.bmp")));
+}

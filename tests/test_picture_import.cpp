@@ -1,0 +1,159 @@
+// Ordinary pictures: shown in their own colours, or turned into 8-bit pixel data.
+#include "ViewerFixture.h"
+#include "image/Errors.h"
+
+using namespace pelorin;
+using namespace pelorin::test;
+
+namespace {
+
+// Stands in for the outside decoder: every picture decodes to the same 24-bit bitmap.
+class FakeDecoder : public PictureDecoder {
+  public:
+    explicit FakeDecoder(Bitmap b) : bitmap_(std::move(b)) {}
+    bool decode(const std::string&, Bitmap& out) override {
+        ++calls;
+        out = bitmap_;
+        return true;
+    }
+    int calls = 0;
+
+  private:
+    Bitmap bitmap_;
+};
+
+Bitmap OnePixel(int bpp, std::initializer_list<std::uint8_t> bytes) {
+    Bitmap b;
+    b.create(2, 1, bpp);
+    std::size_t i = 0;
+    for (std::uint8_t v : bytes)
+        b.row(0)[i++] = v;
+    // Second pixel: same bytes again.
+    for (std::uint8_t v : bytes)
+        b.row(0)[i++] = v;
+    return b;
+}
+
+}  // namespace
+
+class Pictures : public ViewerTest {
+  protected:
+    void Load(const std::string& name) {
+        viewer->setFolder(dir.path().string(), "*.*");
+        auto& list = viewer->controls.fileList;
+        for (int i = 0; i < list.count(); ++i)
+            if (list.entries[static_cast<std::size_t>(i)].name == name) {
+                list.focused = i;
+                list.entries[static_cast<std::size_t>(i)].selected = true;
+            }
+        viewer->FileListBox1Click();
+    }
+};
+
+TEST_F(Pictures, TwentyFourBitPlanes) {
+    Bitmap b;
+    b.create(1, 1, 24);
+    b.row(0)[0] = 30;  // blue
+    b.row(0)[1] = 20;  // green
+    b.row(0)[2] = 11;  // red
+    b.saveBmpFile(dir.file("c.bmp"));
+    const std::pair<const char*, int> cases[] = {{"0", 20}, {"1", 11}, {"2", 20},
+                                                 {"3", 30}, {"7", 30}, {"-2", 20}};
+    for (const auto& [plane, value] : cases) {
+        viewer->controls.edit4 = plane;
+        Load("c.bmp");
+        EXPECT_EQ(viewer->image.pixels8[0][0], value) << plane;
+        EXPECT_EQ(viewer->controls.label10, "/3");
+    }
+    EXPECT_EQ(viewer->controls.edit4, "0");  // -2 limited to 0 and written back
+    EXPECT_EQ(viewer->image.bitpix, 8);
+    EXPECT_EQ(viewer->image.headerHigh, 255);
+    EXPECT_EQ(viewer->controls.label2, "c.bmp  1x1  8 bits");
+}
+
+TEST_F(Pictures, EightFifteenAndThirtyTwoBitConversions) {
+    Bitmap pal;
+    pal.create(2, 1, 8);
+    std::vector<RgbColour> colours(256, RgbColour{200, 10, 10});
+    pal.setPalette(colours);
+    pal.row(0)[0] = 3;
+    pal.row(0)[1] = 250;
+    pal.saveBmpFile(dir.file("p8.bmp"));
+    Load("p8.bmp");
+    // Palette indices, not the colours' brightness.
+    EXPECT_EQ(viewer->image.pixels8[0][0], 3);
+    EXPECT_EQ(viewer->image.pixels8[0][1], 250);
+    EXPECT_EQ(viewer->image.dataMax, 250);
+
+    OnePixel(15, {0x1F, 0x7C}).saveBmpFile(dir.file("p15.bmp"));
+    Load("p15.bmp");
+    EXPECT_EQ(viewer->image.pixels8[0][0], 77);
+    EXPECT_EQ(viewer->image.sigma, 0);
+    EXPECT_EQ(viewer->image.mean, 77);
+
+    OnePixel(32, {10, 20, 30, 255}).saveBmpFile(dir.file("p32.bmp"));
+    Load("p32.bmp");
+    EXPECT_EQ(viewer->image.pixels8[0][1], 78);
+}
+
+TEST_F(Pictures, OneAndFourBitPicturesInBothModes) {
+    for (int bpp : {1, 4}) {
+        Bitmap b;
+        b.create(8, 2, bpp);
+        std::vector<RgbColour> colours(static_cast<std::size_t>(1 << bpp),
+                                       RgbColour{255, 255, 255});
+        b.setPalette(colours);
+        const std::string name = "low" + std::to_string(bpp) + ".bmp";
+        b.saveBmpFile(dir.file(name));
+        viewer->controls.radioGroup1 = 1;
+        Load(name);
+        EXPECT_EQ(viewer->controls.label2, "Format non supporté.") << bpp;
+        EXPECT_FALSE(viewer->image.loaded);
+        viewer->controls.radioGroup1 = 0;
+        Load(name);
+        EXPECT_EQ(viewer->controls.label2, name + "  8x2  " + std::to_string(bpp) + " bits");
+        EXPECT_TRUE(viewer->image.loaded);
+        EXPECT_TRUE(viewer->image.pictureShown);
+        EXPECT_EQ(viewer->image.bitpix, bpp);
+        EXPECT_FALSE(viewer->controls.displayControlsEnabled);
+        EXPECT_EQ(viewer->displayBitmap.bitsPerPixel(), bpp);
+        EXPECT_EQ(viewer->controls.image1Width, 960);
+    }
+    // Nothing that needs pixel data reacts to a picture shown in its own colours.
+    const Bitmap shown = viewer->displayBitmap;
+    viewer->SpeedButton3Click();
+    viewer->SpeedButton4Click();
+    viewer->Image1MouseMove(kLeftButton, 5, 5);
+    viewer->Timer1Timer();
+    EXPECT_EQ(viewer->displayBitmap, shown);
+    EXPECT_FALSE(viewer->band.shown);
+}
+
+TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
+    WriteFile(dir.file("m31.jpg"), std::string("\xFF\xD8 not really"));
+    Load("m31.jpg");
+    EXPECT_FALSE(viewer->decoderAvailable());
+    EXPECT_EQ(viewer->controls.label2, "Format non supporté.");
+
+    Bitmap decoded;
+    decoded.create(4, 3, 24);
+    auto fake = std::make_unique<FakeDecoder>(decoded);
+    FakeDecoder* f = fake.get();
+    viewer = std::make_unique<Viewer>(dir.path().string(), std::move(fake));
+    viewer->paletteFallbacks.clear();
+    viewer->startUp();
+    Load("m31.jpg");
+    EXPECT_EQ(f->calls, 1);
+    EXPECT_EQ(viewer->controls.label2, "m31.jpg  4x3  8 bits");
+    EXPECT_EQ(viewer->controls.label10, "/3");
+    viewer->controls.radioGroup1 = 0;
+    Load("m31.jpg");
+    EXPECT_EQ(viewer->controls.label2, "m31.jpg  4x3  24 bits");
+    EXPECT_EQ(viewer->colourBarBitmap.row(0)[128], 0);
+}
+
+TEST_F(Pictures, InvalidBmpRaisesAndClears) {
+    WriteFile(dir.file("bad.bmp"), std::string("BMxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"));
+    EXPECT_THROW(Load("bad.bmp"), OperationError);
+    EXPECT_FALSE(viewer->image.loaded);
+}
