@@ -29,6 +29,9 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
 // pixel array at 1 x 1.
 void ReadFitsImage(const std::string& fileName, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
                    const MessageWords& words);
+// The same on a stream already open and positioned at the first byte of the file.
+void ReadFitsImage(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
+                   const MessageWords& words);
 
 // PIC header check: the 290-byte header gives height, width, thresholds and the data kind
 // (16 or 32); a wrong data type or length sets image.errorText and leaves height 0.
@@ -42,6 +45,7 @@ struct PicHeaderInfo {
 PicHeaderInfo ReadPicHeader(std::istream& file, ImageState& image);
 
 void ReadPicImage(const std::string& fileName, ImageState& image);
+void ReadPicImage(std::istream& file, ImageState& image);
 
 // Header listings for the header view: every card of every block up to the block holding
 // END, or the 24 labelled fields of a PIC header. Lines are the file's bytes
@@ -49,5 +53,9 @@ void ReadPicImage(const std::string& fileName, ImageState& image);
 bool ListFitsHeader(const std::string& path, HeaderText& text, std::string& errorText,
                     const MessageWords& words);
 bool ListPicHeader(const std::string& path, HeaderText& text);
+// The same on streams positioned at the first byte of the file.
+bool ListFitsHeader(std::istream& file, HeaderText& text, std::string& errorText,
+                    const MessageWords& words);
+bool ListPicHeader(std::istream& file, HeaderText& text);
 
 }  // namespace pelorin

@@ -1,0 +1,143 @@
+#include "image/ReaderSupport.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+
+#include "image/Errors.h"
+
+namespace pelorin::detail {
+
+std::ifstream OpenForReading(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+        ThrowOpenError(ec.value());
+    if (!std::filesystem::exists(status)) ThrowOpenError(ENOENT);
+    // A folder opens on some systems but yields no bytes; say what it is instead.
+    if (std::filesystem::is_directory(status)) ThrowOpenError(EISDIR);
+    errno = 0;
+    std::ifstream f(path, std::ios::binary);
+    if (!f) ThrowOpenError(errno != 0 ? errno : EIO);
+    return f;
+}
+
+std::int64_t BytesLeft(std::istream& in) {
+    const std::streampos here = in.tellg();
+    if (here == std::streampos(-1)) {
+        in.clear();
+        return -1;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streampos end = in.tellg();
+    in.clear();
+    in.seekg(here);
+    if (end == std::streampos(-1) || !in) {
+        in.clear();
+        in.seekg(here);
+        return -1;
+    }
+    const std::int64_t left = static_cast<std::int64_t>(static_cast<std::streamoff>(end - here));
+    return left < 0 ? 0 : left;
+}
+
+std::int64_t ReadSome(std::istream& in, std::uint8_t* into, std::int64_t count) {
+    if (count <= 0 || !in) return 0;
+    in.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(count));
+    return static_cast<std::int64_t>(in.gcount());
+}
+
+std::string DecimalText(std::int64_t v) {
+    char buf[24];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, res.ptr);
+}
+
+namespace {
+
+bool IsBlankOrControl(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u <= 0x20 || u == 0x7F;
+}
+
+// 1-based position of the first `what` in the card, or `otherwise`.
+std::size_t Position(std::string_view card, char what, std::size_t otherwise) {
+    const auto at = card.find(what);
+    return at == std::string_view::npos ? otherwise : at + 1;
+}
+
+// Characters from..to (1-based, inclusive) of the card, cut to its length.
+std::string_view Characters(std::string_view card, std::size_t from, std::size_t to) {
+    if (to < from || from > card.size()) return {};
+    to = std::min(to, card.size());
+    return card.substr(from - 1, to - from + 1);
+}
+
+}  // namespace
+
+std::string_view TrimCardText(std::string_view t) {
+    while (!t.empty() && IsBlankOrControl(t.front()))
+        t.remove_prefix(1);
+    while (!t.empty() && IsBlankOrControl(t.back()))
+        t.remove_suffix(1);
+    return t;
+}
+
+std::string_view CardKeyword(std::string_view card) {
+    const std::size_t eq = Position(card, '=', 9);
+    return TrimCardText(Characters(card, 1, eq - 1));
+}
+
+CardParts SplitCard(std::string_view card) {
+    const std::size_t eq = Position(card, '=', 9);
+    const std::size_t sl = Position(card, '/', 80);
+    CardParts parts;
+    parts.keyword = TrimCardText(Characters(card, 1, eq - 1));
+    if (sl > eq + 1) parts.value = TrimCardText(Characters(card, eq + 1, sl - 1));
+    return parts;
+}
+
+namespace {
+
+std::string FixedText(const std::uint8_t* b, std::size_t width) {
+    const void* nul = std::memchr(b, 0, width);
+    const std::size_t n =
+        nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - b) : width;
+    return std::string(reinterpret_cast<const char*>(b), n);
+}
+
+}  // namespace
+
+PicHeader ReadPicHeaderBytes(std::istream& in) {
+    std::uint8_t b[kPicHeaderSize] = {};
+    ReadSome(in, b, kPicHeaderSize);
+    PicHeader h;
+    h.signature = b[0];
+    h.version = b[1];
+    h.headerSize = LittleEndian16(b + 2);
+    h.imageName = FixedText(b + 4, 32);
+    h.linkedImageName = FixedText(b + 36, 32);
+    h.columnCount = LittleEndian16(b + 68);
+    h.rowCount = LittleEndian16(b + 70);
+    h.dataLength = LittleEndian16(b + 72);
+    h.dataType = LittleEndian16(b + 74);
+    h.orientation = LittleEndian32(b + 76);
+    h.scaleX = LittleEndian32(b + 80);
+    h.scaleY = LittleEndian32(b + 84);
+    h.binningX = LittleEndian16(b + 88);
+    h.binningY = LittleEndian16(b + 90);
+    h.colourPlanes = LittleEndian16(b + 92);
+    h.date = FixedText(b + 94, 10);
+    h.time = FixedText(b + 104, 14);
+    h.thresholdHigh = LittleEndian16(b + 118);
+    h.thresholdLow = LittleEndian16(b + 120);
+    h.fractionHigh = LittleEndian16(b + 122);
+    h.fractionLow = LittleEndian16(b + 124);
+    h.integrationTime = LittleEndian32(b + 126);
+    h.comment1 = FixedText(b + 130, 80);
+    h.comment2 = FixedText(b + 210, 80);
+    return h;
+}
+
+}  // namespace pelorin::detail

@@ -1,0 +1,221 @@
+// Pieces shared by the FITS and PIC readers and the header listings: opening a file with
+// the program's error texts, the 80-character card rule, small integer-to-text helpers, the
+// PIC header layout, and the loop that reads one plane of values into a pixel array while
+// accumulating the statistics.
+//
+// Not part of the public interface of the image module: include Readers.h instead.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <istream>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/ImageModel.h"
+
+namespace pelorin::detail {
+
+// Opens a file for reading as bytes. A missing file raises "File not found", any other
+// failure "I/O error %d" (OperationError).
+std::ifstream OpenForReading(const std::string& path);
+
+// Number of bytes from the current position of `in` to its end, or -1 when the stream cannot
+// tell. Leaves the position unchanged.
+std::int64_t BytesLeft(std::istream& in);
+
+// Reads up to `count` bytes; returns how many arrived. Running into the end of the stream is
+// not an error here: the callers decide what a short read means.
+std::int64_t ReadSome(std::istream& in, std::uint8_t* into, std::int64_t count);
+
+// Decimal text of an integer, independent of any locale.
+std::string DecimalText(std::int64_t v);
+
+// Blanks and control characters (bytes 0-32 and 127) are cut from both ends of card texts.
+std::string_view TrimCardText(std::string_view t);
+
+// A header card split by the program's rule, with 1-based positions: eq is the first "="
+// (9 when there is none), sl the first "/" (80 when there is none); the keyword is
+// characters 1 .. eq-1, the value characters eq+1 .. sl-1, both trimmed. Without a "/" the
+// value stops at column 79, so column 80 never belongs to it.
+struct CardParts {
+    std::string_view keyword;
+    std::string_view value;
+};
+CardParts SplitCard(std::string_view card);
+
+// Only the keyword, as the listing needs it; works on a short last card too.
+std::string_view CardKeyword(std::string_view card);
+
+// a * b when the product fits a non-negative 64-bit integer (both factors non-negative).
+inline bool MultiplyFits(std::int64_t a, std::int64_t b, std::int64_t& product) {
+    if (a < 0 || b < 0) return false;
+    if (a != 0 && b > std::numeric_limits<std::int64_t>::max() / a) return false;
+    product = a * b;
+    return true;
+}
+
+// Little-endian fields of the PIC header.
+inline std::int16_t LittleEndian16(const std::uint8_t* b) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
+}
+inline std::int32_t LittleEndian32(const std::uint8_t* b) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+        (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24));
+}
+
+// The 290-byte PIC header. Texts are the raw bytes up to the first NUL of their field.
+inline constexpr int kPicHeaderSize = 290;
+struct PicHeader {
+    std::uint8_t signature = 0;
+    std::uint8_t version = 0;
+    std::int16_t headerSize = 0;
+    std::string imageName;
+    std::string linkedImageName;
+    std::int16_t columnCount = 0;
+    std::int16_t rowCount = 0;
+    std::int16_t dataLength = 0;
+    std::int16_t dataType = 0;
+    std::int32_t orientation = 0;
+    std::int32_t scaleX = 0;
+    std::int32_t scaleY = 0;
+    std::int16_t binningX = 0;
+    std::int16_t binningY = 0;
+    std::int16_t colourPlanes = 0;
+    std::string date;
+    std::string time;
+    std::int16_t thresholdHigh = 0;
+    std::int16_t thresholdLow = 0;
+    std::int16_t fractionHigh = 0;
+    std::int16_t fractionLow = 0;
+    std::int32_t integrationTime = 0;
+    std::string comment1;
+    std::string comment2;
+};
+// Reads the header from the start of `in`. A file shorter than the header leaves the
+// missing bytes at zero.
+PicHeader ReadPicHeaderBytes(std::istream& in);
+
+// --- Plane reading -------------------------------------------------------------------
+
+// Statistics of a plane while it is read: the same arithmetic as StatsAccumulator::add,
+// pixel after pixel in file order, with the count kept as an integer (exact, and equal to
+// adding 1 per pixel in extended precision).
+struct PlaneStats {
+    double dataMin = 1e100;
+    double dataMax = -1e100;
+    long double s1 = 0;
+    long double s2 = 0;
+    std::int64_t n = 0;
+
+    // `count` more pixels of physical value p, in one step. Used for the values a short
+    // file does not hold, so that a header claiming billions of pixels costs nothing.
+    void addRepeated(double p, std::int64_t count) {
+        if (count <= 0) return;
+        if (p < dataMin) dataMin = p;
+        if (p > dataMax) dataMax = p;
+        const long double c = static_cast<long double>(count);
+        s1 += c * p;
+        s2 += c * (static_cast<long double>(p) * p);
+        n += count;
+    }
+    StatsAccumulator accumulator() const {
+        StatsAccumulator a;
+        a.dataMin = dataMin;
+        a.dataMax = dataMax;
+        a.s1 = s1;
+        a.s2 = s2;
+        a.n = static_cast<long double>(n);
+        return a;
+    }
+};
+
+// Geometry of the plane in the file: `height` rows of `width` values of `valueBytes` bytes,
+// bottom row first. Both sides are positive and height * width * valueBytes fits 64 bits.
+struct PlaneLayout {
+    std::int64_t height = 0;
+    std::int64_t width = 0;
+    int valueBytes = 1;
+};
+
+// Values converted per block read; a few MB of buffer at most.
+inline constexpr std::int64_t kValuesPerRead = 1 << 18;
+
+// Reads the plane that starts at the current position of `in` into `pixels` (already sized
+// min(height, 4000) x min(width, 4000) and zero-filled), the first file row into the last
+// array row, keeping only array rows and columns below 4000. `decode(bytes, stored)` turns
+// the bytes of one value into the value to store and returns its physical value. Every
+// value enters `stats`. `bytesInFile` is how many bytes the stream still holds (-1: unknown);
+// values the stream does not hold stay 0 in the array and count as `missingPhysical`.
+template <typename T, typename Decode>
+void ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLayout& layout,
+               PixelArray<T>& pixels, const Decode& decode, double missingPhysical,
+               PlaneStats& stats) {
+    const std::int64_t total = layout.height * layout.width;
+    const int vb = layout.valueBytes;
+    std::int64_t readable = total;
+    if (bytesInFile >= 0) readable = std::min(total, bytesInFile / vb);
+
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min(readable, kValuesPerRead) * vb));
+    double mn = stats.dataMin;
+    double mx = stats.dataMax;
+    long double s1 = stats.s1;
+    long double s2 = stats.s2;
+
+    std::int64_t fileRow = 0;  // row counted in file order
+    std::int64_t col = 0;
+    std::int64_t consumed = 0;
+    while (consumed < readable) {
+        const std::int64_t want = std::min(kValuesPerRead, readable - consumed);
+        const std::int64_t got = ReadSome(in, buffer.data(), want * vb) / vb;
+        const std::uint8_t* p = buffer.data();
+        std::int64_t left = got;
+        while (left > 0) {
+            const std::int64_t seg = std::min(left, layout.width - col);
+            const std::int64_t r = layout.height - 1 - fileRow;
+            std::int64_t keep = 0;
+            T* row = nullptr;
+            if (r < kMaxImageSide && col < kMaxImageSide) {
+                row = pixels[static_cast<int>(r)];
+                keep = std::min<std::int64_t>(seg, kMaxImageSide - col);
+            }
+            T stored{};
+            for (std::int64_t j = 0; j < keep; ++j, p += vb) {
+                const double v = decode(p, stored);
+                row[col + j] = stored;
+                if (v < mn) mn = v;
+                if (v > mx) mx = v;
+                s1 += v;
+                s2 += static_cast<long double>(v) * v;
+            }
+            for (std::int64_t j = keep; j < seg; ++j, p += vb) {
+                const double v = decode(p, stored);
+                if (v < mn) mn = v;
+                if (v > mx) mx = v;
+                s1 += v;
+                s2 += static_cast<long double>(v) * v;
+            }
+            left -= seg;
+            col += seg;
+            if (col == layout.width) {
+                col = 0;
+                ++fileRow;
+            }
+        }
+        consumed += got;
+        if (got < want) break;  // the file ends inside the plane
+    }
+    stats.dataMin = mn;
+    stats.dataMax = mx;
+    stats.s1 = s1;
+    stats.s2 = s2;
+    stats.n += consumed;
+    stats.addRepeated(missingPhysical, total - consumed);
+}
+
+}  // namespace pelorin::detail
