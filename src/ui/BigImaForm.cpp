@@ -1,0 +1,188 @@
+#include "ui/BigImaForm.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "ui/BitmapImage.h"
+
+namespace pelorin::ui {
+namespace {
+
+constexpr int kMemoLeft = 8;
+constexpr int kMemoTop = 8;
+constexpr int kMemoWidth = 585;
+constexpr int kMemoHeight = 360;
+
+QString FromModel(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+FullSizeImage::FullSizeImage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Image1"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void FullSizeImage::setPicture(QImage picture) {
+    picture_ = std::move(picture);
+    update();
+}
+
+void FullSizeImage::paintEvent(QPaintEvent* event) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (picture_.isNull() || width() <= 0 || height() <= 0) {
+        p.fillRect(event->rect(), Qt::black);
+        return;
+    }
+    // Only the exposed part is scaled: the picture may be eight times a 4000-pixel bitmap.
+    const QRect target = event->rect();
+    const double sx = static_cast<double>(picture_.width()) / width();
+    const double sy = static_cast<double>(picture_.height()) / height();
+    const QRectF source(target.x() * sx, target.y() * sy, target.width() * sx,
+                        target.height() * sy);
+    p.drawImage(QRectF(target), picture_, source);
+}
+
+TBigImaForm::TBigImaForm(QWidget* parent) : QDialog(parent), runModal_(DefaultModalRunner()) {
+    setObjectName(QStringLiteral("BigImaForm"));
+    setWindowTitle(QStringLiteral("Taille réelle"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMaximizeButtonHint);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(false);
+    scroll_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    scroll_->setBackgroundRole(QPalette::Window);
+    content_ = new QWidget;
+    image_ = new FullSizeImage(content_);
+    image_->move(0, 0);
+    memo_ = new QPlainTextEdit(content_);
+    memo_->setObjectName(QStringLiteral("Memo1"));
+    memo_->setReadOnly(true);
+    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPixelSize(11);
+    memo_->setFont(fixed);
+    memo_->setGeometry(kMemoLeft, kMemoTop, kMemoWidth, kMemoHeight);
+    memo_->hide();
+    memo_->installEventFilter(this);
+    scroll_->setWidget(content_);
+    layout->addWidget(scroll_);
+    resize(613, 404);
+}
+
+QSize TBigImaForm::HeaderClientSize() {
+    return {kMemoWidth + 20, kMemoHeight + 20};
+}
+
+void TBigImaForm::showFullSize(const QString& caption, const Bitmap& bitmap) {
+    memo_->hide();
+    image_->show();
+    setWindowTitle(caption);
+    QImage picture = ToQImage(bitmap);
+    if (!picture.isNull()) picture = picture.convertToFormat(QImage::Format_RGB32);
+    bitmapSize_ = picture.isNull() ? QSize(0, 0) : picture.size();
+    image_->setPicture(std::move(picture));
+    zoom_ = InitialViewerZoom(bitmapSize_.width(), bitmapSize_.height());
+    applyZoom();
+
+    QSize screenSize(bitmapSize_.width() + 20, bitmapSize_.height() + 40);
+    if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
+        screenSize = s->availableGeometry().size();
+    const WindowSize size = FullSizeWindowSize(bitmapSize_.width(), bitmapSize_.height(),
+                                               screenSize.width(), screenSize.height());
+    resize(size.width, size.height);
+    centreOnScreen();
+    runModal_(*this);
+}
+
+void TBigImaForm::showHeader(const QString& path, const QStringList& lines) {
+    memo_->setPlainText(lines.join(QLatin1Char('\n')));
+    memo_->moveCursor(QTextCursor::Start);
+    setWindowTitle(path);
+    image_->hide();
+    memo_->show();
+    content_->resize(kMemoLeft + kMemoWidth + kMemoLeft, kMemoTop + kMemoHeight + kMemoTop);
+    resize(HeaderClientSize());
+    centreOnScreen();
+    memo_->setFocus();
+    runModal_(*this);
+    memo_->hide();
+    image_->show();
+    applyZoom();
+}
+
+void TBigImaForm::centreOnScreen() {
+    QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s) return;
+    const QRect area = s->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+void TBigImaForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        baseCaption_ = windowTitle();
+        setWindowTitle(FromModel(ViewerShownCaption(baseCaption_.toStdString())));
+    }
+}
+
+void TBigImaForm::done(int result) {
+    // Every showing starts again at the bitmap's own size.
+    zoom_ = InitialViewerZoom(bitmapSize_.width(), bitmapSize_.height());
+    applyZoom();
+    QDialog::done(result);
+}
+
+void TBigImaForm::applyZoom() {
+    image_->resize(zoom_.pictureWidth, zoom_.pictureHeight);
+    if (image_->isVisibleTo(this) || !memo_->isVisibleTo(this))
+        content_->resize(zoom_.pictureWidth, zoom_.pictureHeight);
+}
+
+bool TBigImaForm::handleZoomKey(const QKeyEvent* event) {
+    const QString text = event->text();
+    if (text.size() != 1) return false;
+    const char key = text.at(0).toLatin1();
+    if (key != '+' && key != '-') return false;
+    zoom_.scrollX = scroll_->horizontalScrollBar()->value();
+    zoom_.scrollY = scroll_->verticalScrollBar()->value();
+    if (ApplyViewerZoomKey(zoom_, key, bitmapSize_.width(), bitmapSize_.height())) {
+        applyZoom();
+        scroll_->horizontalScrollBar()->setValue(zoom_.scrollX);
+        scroll_->verticalScrollBar()->setValue(zoom_.scrollY);
+        setWindowTitle(FromModel(ViewerZoomCaption(baseCaption_.toStdString(), zoom_.level)));
+    }
+    return true;
+}
+
+void TBigImaForm::keyPressEvent(QKeyEvent* event) {
+    if (handleZoomKey(event)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);  // Escape closes
+}
+
+bool TBigImaForm::eventFilter(QObject* watched, QEvent* event) {
+    // The text pane shares the window's keys.
+    if (watched == memo_ && event->type() == QEvent::KeyPress &&
+        handleZoomKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace pelorin::ui

@@ -1,0 +1,78 @@
+// The second window: the rendering at full size with its own power-of-two zoom, or the
+// header of a file as text. Always shown modally over the main window, and reused.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QStringList>
+
+#include "display/ViewerZoom.h"
+#include "process/Bitmap.h"
+#include "ui/UiHooks.h"
+
+class QPlainTextEdit;
+class QScrollArea;
+
+namespace pelorin::ui {
+
+// `Image1` of the full-size view: its picture drawn over the whole widget, nearest pixel.
+class FullSizeImage : public QWidget {
+    Q_OBJECT
+  public:
+    explicit FullSizeImage(QWidget* parent = nullptr);
+    void setPicture(QImage picture);
+    const QImage& picture() const { return picture_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QImage picture_;
+};
+
+class TBigImaForm : public QDialog {
+    Q_OBJECT
+  public:
+    explicit TBigImaForm(QWidget* parent = nullptr);
+
+    void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
+
+    // The rendering at one bitmap pixel per screen pixel; `caption` is the status caption of
+    // the main window.
+    void showFullSize(const QString& caption, const Bitmap& bitmap);
+    // The header of the file at `path`, one line per card or field.
+    void showHeader(const QString& path, const QStringList& lines);
+
+    int zoomLevel() const { return zoom_.level; }
+    QString baseCaption() const { return baseCaption_; }
+    FullSizeImage* image() const { return image_; }
+    QPlainTextEdit* memo() const { return memo_; }
+    QScrollArea* scrollArea() const { return scroll_; }
+
+    // The client size the header view opens at: the text pane and 10 pixels around it.
+    static QSize HeaderClientSize();
+
+  public slots:
+    void done(int result) override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    bool handleZoomKey(const QKeyEvent* event);
+    void applyZoom();
+    void centreOnScreen();
+
+    ModalRunner runModal_;
+    QScrollArea* scroll_;
+    QWidget* content_;
+    FullSizeImage* image_;
+    QPlainTextEdit* memo_;
+    QSize bitmapSize_;
+    ViewerZoomState zoom_;
+    QString baseCaption_;
+};
+
+}  // namespace pelorin::ui

@@ -1,0 +1,159 @@
+// The main window: folder tree, file list, preview, thresholds, palettes, flips, filters,
+// zoom and the BMP copy. It holds no image logic: every action goes to the core viewer,
+// and after each one the widgets are brought in line with the viewer's control model.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "display/Viewer.h"
+#include "ui/UiHooks.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QFileSystemModel;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class QTreeView;
+class QWidget;
+
+namespace pelorin::ui {
+
+class ColourBarImage;
+class FileListWidget;
+class PlaneEdit;
+class PreviewImage;
+class TBigImaForm;
+class ThresholdScrollBar;
+
+// The masks offered for the file list: description and ";"-separated wildcard masks.
+struct FileMask {
+    QString description;
+    QString masks;
+};
+const std::vector<FileMask>& FileMasks();
+
+class TcopyAstroForm : public QDialog {
+    Q_OBJECT
+  public:
+    // The working directory at this moment becomes the program directory (the palettes'
+    // base). `decoder` reads the ordinary picture formats; null when it is not available.
+    explicit TcopyAstroForm(std::unique_ptr<PictureDecoder> decoder = {},
+                            QWidget* parent = nullptr);
+    ~TcopyAstroForm() override;
+
+    Viewer& viewer() { return *viewer_; }
+    const Viewer& viewer() const { return *viewer_; }
+
+    // The full-size viewer used by "Taille réelle" and the header view. Without one the
+    // window makes its own on first use.
+    void setFullSizeViewer(TBigImaForm* form);
+    TBigImaForm& fullSizeViewer();
+
+    void setErrorReporter(ErrorReporter reporter) { reportError_ = std::move(reporter); }
+    void setDirectoryChooser(DirectoryChooser chooser) { chooseDirectory_ = std::move(chooser); }
+
+    // Selects a folder in the folder tree, which points the file list at it. False (and
+    // nothing changed) when the folder cannot be found.
+    bool selectFolder(const QString& path);
+    // Full path of the folder selected in the tree; empty when none.
+    QString selectedFolder() const;
+    // The folder the file list shows.
+    QString listFolder() const { return listFolder_; }
+
+    QString destinationText() const;
+    void setDestinationText(const QString& text);
+
+    // Pushes the viewer's control model into the widgets, with their signals blocked.
+    void syncFromModel();
+
+    // The mask the file list uses now.
+    QString currentMask() const;
+
+  private:
+    void buildControls();
+    void wireEvents();
+    void connectViewerHooks();
+
+    // Runs one event of the window: brings the model in step with the widgets, calls the
+    // core, balances the hourglass, shows the model and reports any error in a message
+    // box. Errors never leave an event.
+    template <typename F>
+    void runEvent(F&& action);
+    void reportError(const QString& message);
+    void setBusy(bool busy);
+    void pullModel();
+    void syncFileList();
+    void syncPictures();
+
+    void pointListAt(const QString& folder);
+    void onTreeSelectionChanged();
+    void onMaskChosen(int index);
+    void onEdit3Return();
+    void onScrollBarMoved(int which, int value);
+    void onFullSizeView();
+    void onBrowseDestination();
+    void onShowHeader(const std::string& path);
+    void onRepaintNow();
+
+    std::unique_ptr<Viewer> viewer_;
+    TBigImaForm* bigIma_ = nullptr;
+    std::unique_ptr<TBigImaForm> ownBigIma_;
+    ErrorReporter reportError_;
+    DirectoryChooser chooseDirectory_;
+    int eventDepth_ = 0;
+    int busyDepth_ = 0;
+    QString listFolder_;
+    std::vector<std::string> shownEntries_;  // names the file list widget holds
+
+    // Controls, named as in the window definition.
+    QFileSystemModel* folderModel_ = nullptr;
+    QTreeView* SystemTreeView1 = nullptr;
+    FileListWidget* FileListBox1 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QComboBox* FilterComboBox1 = nullptr;
+    QPushButton* BitBtn5 = nullptr;
+    QPushButton* BitBtn6 = nullptr;
+    QButtonGroup* RadioGroup1 = nullptr;
+    QButtonGroup* RadioGroup2 = nullptr;
+    QWidget* RadioGroup2Box = nullptr;
+    QToolButton* SpeedButton3 = nullptr;
+    QToolButton* SpeedButton2 = nullptr;
+    QToolButton* SpeedButton6 = nullptr;
+    PlaneEdit* UpDown1 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLabel* Label10 = nullptr;
+    QComboBox* ComboBox3 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QToolButton* SpeedButton7 = nullptr;
+    QToolButton* SpeedButton8 = nullptr;
+    PreviewImage* Image1 = nullptr;
+    QLabel* Label2 = nullptr;
+    ColourBarImage* Image2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    ThresholdScrollBar* ScrollBar1 = nullptr;
+    ThresholdScrollBar* ScrollBar2 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QPushButton* SpeedButton1 = nullptr;
+    QPushButton* SpeedButton4 = nullptr;
+    QPushButton* SpeedButton5 = nullptr;
+    QLineEdit* DirectoryEdit1 = nullptr;
+    QToolButton* DirectoryBrowse = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QTimer* Timer1 = nullptr;
+};
+
+}  // namespace pelorin::ui

@@ -1,0 +1,117 @@
+#include "ui/StartForm.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+
+#include "display/ViewerZoom.h"
+#include "ui/MainForm.h"
+
+namespace pelorin::ui {
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent), runModal_(DefaultModalRunner()) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Pelorin"));
+    setFixedSize(355, 203);
+
+    // The title, twice: a grey shadow under a dark blue face.
+    QFont title(QStringLiteral("DejaVu Serif"));
+    title.setStyleHint(QFont::Serif);
+    title.setPixelSize(37);
+    title.setBold(true);
+    title.setItalic(true);
+    auto* shadow = new QLabel(QStringLiteral("Pelorin"), this);
+    shadow->setObjectName(QStringLiteral("Label2"));
+    shadow->setFont(title);
+    shadow->setAlignment(Qt::AlignCenter);
+    shadow->setGeometry(3, 3, width(), height() - 40);
+    shadow->setStyleSheet(QStringLiteral("color: #9aa3b5;"));
+    auto* face = new QLabel(QStringLiteral("Pelorin"), this);
+    face->setObjectName(QStringLiteral("Label1"));
+    face->setFont(title);
+    face->setAlignment(Qt::AlignCenter);
+    face->setGeometry(0, 0, width(), height() - 40);
+    face->setStyleSheet(QStringLiteral("color: #1f2f5c;"));
+    auto* subtitle =
+        new QLabel(QStringLiteral("Images astronomiques : visualisation et copie BMP"), this);
+    subtitle->setObjectName(QStringLiteral("Subtitle"));
+    subtitle->setAlignment(Qt::AlignCenter);
+    subtitle->setGeometry(0, height() - 52, width(), 24);
+
+    readSettings();
+    // Also when the session ends without the windows being closed one by one.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TForm1::writeSettings);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::readSettings() {
+    rememberedDir_.clear();
+    rememberedDest_.clear();
+    const QSettings settings(QString::fromLatin1(kSettingsOrganisation),
+                             QString::fromLatin1(kSettingsApplication));
+    if (settings.contains(QString::fromLatin1(kSettingsSourceFolder)))
+        rememberedDir_ = settings.value(QString::fromLatin1(kSettingsSourceFolder)).toString();
+    if (settings.contains(QString::fromLatin1(kSettingsDestination)))
+        rememberedDest_ = settings.value(QString::fromLatin1(kSettingsDestination)).toString();
+}
+
+void TForm1::writeSettings() {
+    if (settingsWritten_ || !main_) return;
+    settingsWritten_ = true;
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation),
+                       QString::fromLatin1(kSettingsApplication));
+    settings.setValue(QString::fromLatin1(kSettingsSourceFolder), main_->selectedFolder());
+    settings.setValue(QString::fromLatin1(kSettingsDestination), main_->destinationText());
+    settings.sync();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!started_ && !event->spontaneous()) {
+        started_ = true;
+        // Run the main window from the event loop, once this window is on the screen.
+        QMetaObject::invokeMethod(this, &TForm1::runMainWindow, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::placeMainWindowAtPointer() {
+    const QPoint pointer = QCursor::pos();
+    QScreen* screen = QGuiApplication::screenAt(pointer);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->geometry();
+    const QSize size = main_->frameGeometry().size();
+    const WindowPoint at =
+        PlaceWindowAtPointer({pointer.x(), pointer.y()}, {size.width(), size.height()},
+                             {area.x(), area.y(), area.width(), area.height()});
+    main_->move(at.x, at.y);
+}
+
+void TForm1::runMainWindow() {
+    started_ = true;
+    if (!main_) {
+        close();
+        return;
+    }
+    if (auto* cancel = main_->findChild<QPushButton*>(QStringLiteral("BitBtn4")))
+        cancel->setText(QStringLiteral("Quitter"));
+    if (!rememberedDir_.isEmpty()) main_->selectFolder(rememberedDir_);
+    if (!rememberedDest_.isEmpty()) main_->setDestinationText(rememberedDest_);
+    placeMainWindowAtPointer();
+    runModal_(*main_);
+    close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // Written at every end of the program, changed or not.
+    writeSettings();
+    QWidget::closeEvent(event);
+}
+
+}  // namespace pelorin::ui

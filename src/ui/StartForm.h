@@ -1,0 +1,63 @@
+// The title window the program starts with. It remembers the source and destination
+// folders between runs, opens the main window at the mouse pointer, and ends the program
+// when the main window closes.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include "ui/UiHooks.h"
+
+class QLabel;
+
+namespace pelorin::ui {
+
+class TcopyAstroForm;
+
+// Where the two folders are remembered: organisation and application of the settings
+// store, and the two value names.
+inline constexpr const char* kSettingsOrganisation = "Norvane";
+inline constexpr const char* kSettingsApplication = "PELORIN";
+inline constexpr const char* kSettingsSourceFolder = "Dir";
+inline constexpr const char* kSettingsDestination = "Dest";
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+  public:
+    // Reads the remembered folders.
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    void setMainWindow(TcopyAstroForm* form) { main_ = form; }
+    void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
+    // A folder to open in place of the remembered one (the program's argument).
+    void overrideSourceFolder(const QString& folder) { rememberedDir_ = folder; }
+
+    QString rememberedDir() const { return rememberedDir_; }
+    QString rememberedDest() const { return rememberedDest_; }
+
+    // Prepares the main window (caption of its cancel button, folders, position), runs it
+    // modally and closes this window when it returns. Showing this window does it once,
+    // from the event loop.
+    void runMainWindow();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private slots:
+    void writeSettings();
+
+  private:
+    void readSettings();
+    void placeMainWindowAtPointer();
+
+    TcopyAstroForm* main_ = nullptr;
+    ModalRunner runModal_;
+    QString rememberedDir_;
+    QString rememberedDest_;
+    bool started_ = false;
+    bool settingsWritten_ = false;
+};
+
+}  // namespace pelorin::ui

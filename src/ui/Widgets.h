@@ -1,0 +1,122 @@
+// The custom widgets of the main window: the preview and the colour bar, which draw the
+// core's bitmaps pixel for pixel; the threshold scroll bars; the file list that tells a
+// user's click from the program's own changes; the plane field with its spinner.
+#pragma once
+
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QWidget>
+#include <functional>
+
+#include "display/DisplayTypes.h"
+
+class QToolButton;
+
+namespace pelorin::ui {
+
+// The preview `Image1`: shows a prepared picture at its top left corner, black elsewhere,
+// and the zoom band as a dotted XOR rectangle. Mouse moves are reported with the pressed
+// buttons and modifier keys (as the core's MouseFlags), presses with their button.
+class PreviewImage : public QWidget {
+    Q_OBJECT
+  public:
+    explicit PreviewImage(QWidget* parent = nullptr);
+
+    void setPicture(QImage picture);
+    const QImage& picture() const { return picture_; }
+    void setBand(const SelectionBand& band);
+    const SelectionBand& band() const { return band_; }
+
+  signals:
+    void mouseMoved(unsigned flags, int x, int y);
+    void mousePressed(unsigned button, int x, int y);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+  private:
+    QImage picture_;
+    SelectionBand band_;
+};
+
+// The colour bar `Image2`: a prepared picture drawn over the whole widget.
+class ColourBarImage : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ColourBarImage(QWidget* parent = nullptr);
+    void setPicture(QImage picture);
+    const QImage& picture() const { return picture_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QImage picture_;
+};
+
+// A horizontal scroll bar whose keys move it the usual way for a value slider: Right, Down
+// and PageDown increase the position, Left, Up and PageUp decrease it, Home and End go to
+// the ends. (QScrollBar inverts some of these for its own scrolling use.)
+class ThresholdScrollBar : public QScrollBar {
+    Q_OBJECT
+  public:
+    explicit ThresholdScrollBar(QWidget* parent = nullptr);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The file list. `userClicked` is emitted once per user action that picks files: a left
+// button press and release that began on an item, or a key that moves the current item or the
+// selection. The program's own changes emit nothing. A right button press does not touch the
+// selection: it emits `rightPressed` with the row under the pointer, or -1.
+class FileListWidget : public QListWidget {
+    Q_OBJECT
+  public:
+    explicit FileListWidget(QWidget* parent = nullptr);
+
+  signals:
+    void userClicked();
+    void rightPressed(int row);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    bool leftPressed_ = false;
+};
+
+// The plane field `Edit4` (two characters at most) with its spinner `UpDown1`: the arrows,
+// and the Up and Down keys in the field, step the number in the field by one within
+// 0..99 without wrapping; a field that holds no number steps from 0. Every change of the
+// text, typed or stepped, is reported by the field's textChanged signal.
+class PlaneEdit : public QWidget {
+    Q_OBJECT
+  public:
+    explicit PlaneEdit(QWidget* parent = nullptr);
+    QLineEdit* edit() const { return edit_; }
+    QToolButton* upButton() const { return up_; }
+    QToolButton* downButton() const { return down_; }
+    void step(int delta);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QLineEdit* edit_;
+    QToolButton* up_;
+    QToolButton* down_;
+};
+
+// The pictures of the tool buttons, drawn rather than loaded so that the program needs no
+// image files.
+enum class ButtonPicture { FlipHorizontal, FlipVertical, Orientation, ApplyFilter, UndoFilter };
+QIcon DrawButtonIcon(ButtonPicture picture);
+
+}  // namespace pelorin::ui
