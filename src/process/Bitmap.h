@@ -14,6 +14,9 @@
 
 namespace pelorin {
 
+// Largest picture, in pixels, that the BMP reader accepts (a 16384 x 16384 picture).
+inline constexpr std::uint64_t kMaxBmpPixels = std::uint64_t{1} << 28;
+
 struct RgbColour {
     std::uint8_t red = 0;
     std::uint8_t green = 0;
@@ -55,11 +58,15 @@ class Bitmap {
     // Converts to 24 bits per pixel in place; every pixel keeps its colour.
     void convertTo24();
 
-    // Reads a BMP file in its own pixel format. Anything malformed or unsupported raises
+    // Reads a BMP file in its own pixel format: 1, 4, 8 bits (RLE pictures expanded), 16 bits
+    // as 15 (5-5-5) or 16 (5-6-5), 24 and 32 bits; 16 and 32-bit pictures with other channel
+    // masks come out as 24 bits. Anything malformed or unsupported raises
     // OperationError("Bitmap image is not valid"); a file that cannot be opened raises the
     // open error.
     static Bitmap ReadBmpFile(const std::string& path);
     static Bitmap FromBmpBytes(std::span<const std::uint8_t> bytes);
+    // The same with another limit on width x height (a smaller one keeps the fuzzer fast).
+    static Bitmap FromBmpBytes(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels);
 
     // The BMP file image of this bitmap: 40-byte header, colour table for depths up to 8,
     // rows bottom first.
