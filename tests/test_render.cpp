@@ -1,6 +1,8 @@
 // Rendering of the shown window: thresholds to levels, intensity table, flips, preview
 // width, colour bar, captions and the blank display.
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "ViewerFixture.h"
@@ -180,6 +182,43 @@ TEST_F(Render, FastPathsMatchThePixelByPixelAlgorithm) {
                 for (int x = 0; x < expected.width(); ++x)
                     ASSERT_EQ(Pixel(x, y), expected.row(y)[x])
                         << "bitpix " << bitpix << " trial " << trial << " at " << x << "," << y;
+        }
+    }
+}
+
+TEST_F(Render, ExtremeValuesAndNegativeScalesMatch) {
+    const double specials[] = {0.0,
+                               -0.0,
+                               1e308,
+                               -1e308,
+                               4.9e-324,
+                               -4.9e-324,
+                               1e-300,
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               std::nan(""),
+                               3.5,
+                               -7.25};
+    for (int bitpix : {32, -32, -64}) {
+        for (long double bscale : {1.0L, -2.5L, 1e-30L, 0.0L}) {
+            ShowImage(
+                bitpix, 3, 4,
+                [&](int r, int c) {
+                    const double v = specials[(r * 4 + c) % 12];
+                    if (bitpix == 32)
+                        return std::isfinite(v) ? std::clamp(v, -2147483648.0, 2147483647.0) : 5.0;
+                    return v;
+                },
+                bscale, 10);
+            for (auto [low, high] :
+                 {std::pair{-5.0, 20.0}, {20.0, -5.0}, {3.0, 3.0}, {-1e300, 1e300}}) {
+                viewer->levels.low = low;
+                viewer->levels.high = high;
+                viewer->renderDisplay();
+                const Bitmap expected = ReferenceRender(*viewer);
+                ASSERT_TRUE(viewer->displayBitmap.bits() == expected.bits())
+                    << bitpix << " " << static_cast<double>(bscale) << " " << low << " " << high;
+            }
         }
     }
 }

@@ -1,8 +1,12 @@
 // Rendering of the shown window into the display bitmap, the colour bar, the captions,
 // the flip buttons, and the blank display.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "display/Viewer.h"
@@ -29,12 +33,153 @@ class LevelMap {
         return t >= 255 ? 255 : static_cast<int>(t);
     }
 
+    // +1 when the level rises with the stored value, -1 when it falls, 0 when constant.
+    int direction() const {
+        const long double slope = equal_ ? bscale_ : bscale_ * k_;
+        return slope > 0 ? 1 : slope < 0 ? -1 : 0;
+    }
+    // A close, cheap estimate of the level in plain double arithmetic.
+    double estimate(double stored) const {
+        if (equal_) return stored * bscaleD_ + bzeroD_ >= low_ ? 255 : 0;
+        return (stored * bscaleD_ + bzeroD_ - low_) * k_;
+    }
+
   private:
     long double bscale_;
     long double bzero_;
     double low_;
     double k_;
     bool equal_;
+    double bscaleD_ = static_cast<double>(bscale_);
+    double bzeroD_ = static_cast<double>(bzero_);
+};
+
+// Order-preserving integer keys of the stored values: the integers themselves, and for
+// reals their bits arranged so that integer order is real order (NaN excluded).
+inline std::int64_t KeyOf(std::int32_t s) {
+    return s;
+}
+inline std::int64_t KeyOf(float s) {
+    std::int32_t bits;
+    std::memcpy(&bits, &s, sizeof bits);
+    return bits < 0 ? (bits ^ 0x7FFFFFFF) : bits;
+}
+inline std::int64_t KeyOf(double s) {
+    std::int64_t bits;
+    std::memcpy(&bits, &s, sizeof bits);
+    return bits < 0 ? (bits ^ 0x7FFFFFFFFFFFFFFFLL) : bits;
+}
+template <typename T>
+T ValueOf(std::int64_t key);
+template <>
+std::int32_t ValueOf<std::int32_t>(std::int64_t key) {
+    return static_cast<std::int32_t>(key);
+}
+template <>
+float ValueOf<float>(std::int64_t key) {
+    auto bits = static_cast<std::int32_t>(key);
+    if (bits < 0) bits ^= 0x7FFFFFFF;
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+template <>
+double ValueOf<double>(std::int64_t key) {
+    std::int64_t bits = key;
+    if (bits < 0) bits ^= 0x7FFFFFFFFFFFFFFFLL;
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+// The middle of [a, b] rounded down; b - a may exceed the signed range for the keys of
+// doubles.
+inline std::int64_t Midpoint(std::int64_t a, std::int64_t b) {
+    return a + static_cast<std::int64_t>(
+                   (static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a)) / 2);
+}
+
+// The exact level of every stored value of a kind too wide for a table. The level is a
+// monotonic function of the stored value (every step of its computation is), so it is
+// fixed by the 255 boundary values where it changes: found once per redraw by bisection
+// with the exact extended-precision arithmetic. Each pixel then gets a cheap estimate in
+// double precision, corrected against the boundaries: the result is the exact level.
+template <typename T>
+class BoundaryLevels {
+  public:
+    explicit BoundaryLevels(const LevelMap& map) : map_(map), dir_(map.direction()) {
+        const std::int64_t lo = KeyOf(std::numeric_limits<T>::lowest());
+        const std::int64_t hi = KeyOf(std::numeric_limits<T>::max());
+        const std::int64_t keyLow =
+            std::is_floating_point_v<T> ? KeyOf(-std::numeric_limits<T>::infinity()) : lo;
+        const std::int64_t keyHigh =
+            std::is_floating_point_v<T> ? KeyOf(std::numeric_limits<T>::infinity()) : hi;
+        constexpr std::int64_t kBelow = std::numeric_limits<std::int64_t>::min();
+        constexpr std::int64_t kAbove = std::numeric_limits<std::int64_t>::max();
+        bound_[0] = dir_ > 0 ? kBelow : kAbove;
+        bound_[256] = dir_ > 0 ? kAbove : kBelow;
+        for (int level = 1; level < 256; ++level) {
+            if (dir_ > 0) {
+                // Smallest key reaching `level`; none: above every key.
+                if (map_(ValueOf<T>(keyHigh)) < level) {
+                    bound_[level] = std::numeric_limits<std::int64_t>::max();
+                    continue;
+                }
+                std::int64_t a = keyLow, b = keyHigh;
+                while (a < b) {
+                    const std::int64_t m = Midpoint(a, b);
+                    if (map_(ValueOf<T>(m)) >= level)
+                        b = m;
+                    else
+                        a = m + 1;
+                }
+                bound_[level] = a;
+            } else if (dir_ < 0) {
+                // Largest key reaching `level`; none: below every key.
+                if (map_(ValueOf<T>(keyLow)) < level) {
+                    bound_[level] = std::numeric_limits<std::int64_t>::min();
+                    continue;
+                }
+                std::int64_t a = keyLow, b = keyHigh;
+                while (a < b) {
+                    const std::int64_t m = Midpoint(a, b) + 1;
+                    if (map_(ValueOf<T>(m)) >= level)
+                        a = m;
+                    else
+                        b = m - 1;
+                }
+                bound_[level] = a;
+            }
+        }
+    }
+
+    int operator()(T s) const {
+        if constexpr (std::is_floating_point_v<T>) {
+            if (s != s) return 0;  // NaN
+        }
+        // A zero scale: the same level for every finite value, but not for infinities.
+        if (dir_ == 0) return map_(s);
+        int level = static_cast<int>(std::clamp(map_.estimate(static_cast<double>(s)), 0.0, 255.0));
+        const std::int64_t key = KeyOf(s);
+        // The sentinels at 0 and 256 stop both walks.
+        if (dir_ > 0) {
+            while (key >= bound_[level + 1])
+                ++level;
+            while (key < bound_[level])
+                --level;
+        } else {
+            while (key <= bound_[level + 1])
+                ++level;
+            while (key > bound_[level])
+                --level;
+        }
+        return level;
+    }
+
+  private:
+    const LevelMap& map_;
+    int dir_;
+    std::array<std::int64_t, 257> bound_{};
 };
 
 // Rows [r0, r1) of the window: each pixel through `map` into the bitmap, with the flips.
@@ -160,18 +305,24 @@ void Viewer::renderWindow() {
             MapWindow(image.pixels16, zoom, displayBitmap, [b](std::int16_t s) { return b[s]; });
             break;
         }
-        case 32:
+        case 32: {
+            const BoundaryLevels<std::int32_t> exact(level);
             MapWindow(image.pixels32, zoom, displayBitmap,
-                      [&](std::int32_t s) { return table[level(s)]; });
+                      [&](std::int32_t s) { return table[exact(s)]; });
             break;
-        case -32:
+        }
+        case -32: {
+            const BoundaryLevels<float> exact(level);
             MapWindow(image.pixelsR32, zoom, displayBitmap,
-                      [&](float s) { return table[level(s)]; });
+                      [&](float s) { return table[exact(s)]; });
             break;
-        case -64:
+        }
+        case -64: {
+            const BoundaryLevels<double> exact(level);
             MapWindow(image.pixelsR64, zoom, displayBitmap,
-                      [&](double s) { return table[level(s)]; });
+                      [&](double s) { return table[exact(s)]; });
             break;
+        }
         default:
             break;
     }
