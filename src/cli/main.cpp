@@ -192,7 +192,7 @@ int ListHeaders(Viewer& v, const Options& o) {
         else
             error = "not a FITS or PIC file";
         if (!ok) {
-            std::cerr << file << ": " << Windows1252ToUtf8(error) << "\n";
+            std::cerr << file << ": " << error << "\n";
             return 1;
         }
         if (o.files.size() > 1) std::cout << "==> " << file << " <==\n";

@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""End-to-end tests of pelorin-convert, run as a separate process.
+
+Usage: cli_test.py PELORIN_CONVERT PALETTES_DIR
+The BMP files it writes are read back with PIL, a reader independent of ours.
+"""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+CONVERT = None
+PALETTES = None
+
+try:
+    from PIL import Image
+except ImportError:  # pragma: no cover - PIL is a test dependency
+    Image = None
+
+
+def card(key, value=""):
+    if key in ("END", "COMMENT", "HISTORY"):
+        text = key.ljust(8) + value
+    else:
+        text = key.ljust(8) + "= " + (value.rjust(20) if not value.startswith("'") else value)
+    return text.ljust(80)[:80].encode("latin-1")
+
+
+def fits(path, cols, rows, values, bitpix=16, extra=()):
+    """A FITS file whose file rows (bottom row first) hold `values` row by row."""
+    cards = [card("SIMPLE", "T"), card("BITPIX", str(bitpix)), card("NAXIS", "2"),
+             card("NAXIS1", str(cols)), card("NAXIS2", str(rows))]
+    cards += [c if isinstance(c, bytes) else card(*c) for c in extra]
+    cards.append(card("END"))
+    header = b"".join(cards)
+    header += b" " * (-len(header) % 2880)
+    fmt = {8: "B", 16: "h", 32: "i", -32: "f", -64: "d"}[bitpix]
+    data = struct.pack(">" + fmt * len(values), *values)
+    data += b"\0" * (-len(data) % 2880)
+    with open(path, "wb") as f:
+        f.write(header + data)
+
+
+def run(*args, cwd=None):
+    return subprocess.run([CONVERT, *args], cwd=cwd, capture_output=True, timeout=120)
+
+
+class Converter(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def test_default_destination_is_the_files_folder_and_pixels_are_the_rendering(self):
+        # A 4 x 2 ramp 0..7: in "data" mode with the grey ramp and the linear table, value v
+        # gets level trunc(v * 255 / 7), drawn as grey with the lowest level as index 1.
+        fits(self.path("ramp.fit"), 4, 2, list(range(8)))
+        r = run("--palettes", PALETTES, "--mode", "data", "--quiet", self.path("ramp.fit"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, b"")
+        im = Image.open(self.path("ramp.bmp"))
+        self.assertEqual(im.size, (4, 2))
+        self.assertIn(im.mode, ("P", "L"))  # PIL calls a grey palette "L"
+        grey = im.convert("RGB")
+        # File row 0 (values 0..3) is the bottom row of the picture.
+        expected_bottom = [max(1, v * 255 // 7) for v in range(4)]
+        expected_top = [v * 255 // 7 for v in range(4, 8)]
+        self.assertEqual([grey.getpixel((x, 1))[0] for x in range(4)], expected_bottom)
+        self.assertEqual([grey.getpixel((x, 0))[0] for x in range(4)], expected_top)
+
+    def test_options_caption_24_bits_and_relative_destination(self):
+        fits(self.path("a.fit"), 3, 3, [v * 100 for v in range(9)])
+        os.mkdir(self.path("out"))
+        r = run("--palettes", PALETTES, "--dest", "out", "--bmp24", "--lut", "heat",
+                "--caption", "--quiet", "a.fit", cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode("utf-8"), "a.fit  3x3  16 bits\n")
+        im = Image.open(self.path("out", "a.bmp"))
+        self.assertEqual(im.mode, "RGB")
+        # The heat palette's brightest entry is not grey.
+        top = im.getpixel((2, 0))
+        self.assertNotEqual(top[0], top[2])
+
+    def test_rejected_file_is_reported_and_the_batch_goes_on(self):
+        fits(self.path("a.fit"), 2, 2, [1, 2, 3, 4])
+        with open(self.path("b.fit"), "wb") as f:
+            f.write(b"SIMPLE  = F".ljust(2880, b" "))
+        fits(self.path("c.fit"), 2, 2, [5, 6, 7, 8])
+        r = run("--palettes", PALETTES, "--caption", *(self.path(n) for n in ("a.fit", "b.fit", "c.fit")))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.decode("utf-8").splitlines()
+        self.assertEqual(lines[1], 'Format non supporté.Mot clé "SIMPLE = T" manquant')
+        self.assertEqual(Image.open(self.path("b.bmp")).size, (1, 1))
+        self.assertTrue(os.path.exists(self.path("c.bmp")))
+        err = r.stderr.decode("utf-8")
+        self.assertIn("3 of 3 files handled, 1 not converted", err)
+        self.assertIn("b.fit: Format non supporté.", err)
+
+    def test_error_ends_the_batch_with_status_1_and_keeps_written_files(self):
+        fits(self.path("a.fit"), 2, 2, [1, 2, 3, 4])
+        fits(self.path("c.fit"), 2, 2, [1, 2, 3, 4])
+        r = run("--palettes", PALETTES, "--quiet", self.path("a.fit"), self.path("missing.fit"),
+                self.path("c.fit"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Invalid file name - missing.fit", r.stderr)
+        self.assertTrue(os.path.exists(self.path("a.bmp")))
+        self.assertFalse(os.path.exists(self.path("c.bmp")))
+        r = run("--palettes", PALETTES, "--quiet", "--dest", self.path("nowhere"), self.path("a.fit"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Cannot create file", r.stderr)
+
+    def test_plane_and_fixe_carry_over(self):
+        cards = [card("SIMPLE", "T"), card("BITPIX", "8"), card("NAXIS", "3"), card("NAXIS1", "2"),
+                 card("NAXIS2", "1"), card("NAXIS3", "3"), card("END")]
+        header = b"".join(cards).ljust(2880, b" ")
+        with open(self.path("cube.fit"), "wb") as f:
+            f.write(header + bytes([10, 20, 30, 40, 50, 60]).ljust(2880, b"\0"))
+        r = run("--palettes", PALETTES, "--plane", "9", "--mode", "data", "--caption", "--quiet",
+                self.path("cube.fit"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        # Plane 9 is read as the last plane: values 50 and 60 -> levels 0 (index 1) and 255.
+        im = Image.open(self.path("cube.bmp")).convert("RGB")
+        self.assertEqual(im.getpixel((0, 0)), (1, 1, 1))
+        self.assertEqual(im.getpixel((1, 0)), (255, 255, 255))
+
+    def test_header_listing_in_utf8(self):
+        fits(self.path("h.fit"), 1, 1, [0], extra=[card("OBSERVER", "'Fran\xe7ois'")])
+        r = run("--header", self.path("h.fit"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.decode("utf-8").split("\n")
+        self.assertTrue(lines[0].startswith("SIMPLE  ="))
+        self.assertEqual(len(lines[0]), 80)
+        self.assertIn("'François'", lines[5])
+        self.assertEqual(len(lines) - 1, 36)  # one block of 36 cards
+        with open(self.path("bad.fit"), "wb") as f:
+            f.write(b"BITPIX  = 8".ljust(2880, b" "))
+        r = run("--header", self.path("bad.fit"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn('Mot clé "SIMPLE = T" manquant', r.stderr.decode("utf-8"))
+
+    def test_usage(self):
+        r = run()
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"Usage:", r.stderr)
+        self.assertEqual(run("--mode", "bogus", "x.fit").returncode, 2)
+        self.assertEqual(run("--filter", "Sharpen", "x.fit").returncode, 2)
+        r = run("--help")
+        self.assertEqual(r.returncode, 0)
+        for option in (b"--dest", b"--mode", b"--lut", b"--itt", b"--palettes", b"--plane", b"--filter",
+                       b"--threshold", b"--bmp24", b"--own-colours", b"--caption", b"--header", b"--quiet"):
+            self.assertIn(option, r.stdout)
+
+
+if __name__ == "__main__":
+    CONVERT, PALETTES = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    if Image is None:
+        print("PIL is missing: skipped")
+        sys.exit(77)
+    unittest.main(argv=[sys.argv[0], "-v"])
