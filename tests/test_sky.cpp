@@ -37,9 +37,6 @@ ZoomWindow WholeImage(int width, int height) {
     z.rowStart = 0;
     z.colEnd = z.cols = width;
     z.rowEnd = z.rows = height;
-    z.prevColStart = z.prevRowStart = 0;
-    z.prevColEnd = width;
-    z.prevRowEnd = height;
     return z;
 }
 
@@ -177,15 +174,6 @@ TEST(GalacticToEquatorial, PoleStaysFiniteWhenRoundingOvershoots) {
 
 // ---- Precession ----
 
-TEST(Precession, SameEquinoxChangesNothing) {
-    for (auto precess : {PrecessFK4, PrecessFK5}) {
-        double ra = 7.25, dec = -41.5;
-        precess(ra, dec, 2433282.5, 2433282.5);
-        EXPECT_NEAR(ra, 7.25, 1e-12);
-        EXPECT_NEAR(dec, -41.5, 1e-12);
-    }
-}
-
 TEST(Precession, RoundTripReturnsTheStartingPosition) {
     for (auto precess : {PrecessFK4, PrecessFK5}) {
         for (double ra0 : {0.1, 5.0, 12.0, 18.5, 23.9}) {
@@ -228,17 +216,6 @@ TEST(Precession, Fk4MovesTheB1950GalacticCentreToItsJ2000Place) {
     EXPECT_LT(
         Separation(ra, dec, 17 + 45 / 60.0 + 37.224 / 3600.0, -(28 + 56 / 60.0 + 10.23 / 3600.0)),
         2 * kArcsec);
-}
-
-TEST(Precession, NewcombAndIau1976AgreeOverFiftyYears) {
-    for (double ra0 : {1.0, 9.0, 17.0}) {
-        for (double dec0 : {-60.0, 0.0, 60.0}) {
-            double ra4 = ra0, dec4 = dec0, ra5 = ra0, dec5 = dec0;
-            PrecessFK4(ra4, dec4, 2433282.5, kJ2000);
-            PrecessFK5(ra5, dec5, 2433282.5, kJ2000);
-            EXPECT_LT(Separation(ra4, dec4, ra5, dec5), 1 * kArcsec);
-        }
-    }
 }
 
 TEST(Precession, CelestialPoleGivesAFiniteDeclination) {
@@ -300,10 +277,8 @@ TEST(SkyPosition, UnknownCoordinateTypesShowNothing) {
         const char* c2;
     } cases[] = {{"", ""},
                  {"'RA---TAN'", "'GLAT-TAN'"},
-                 {"'GLON-CAR'", "'DEC--CAR'"},
                  {"RA---TAN", "DEC--TAN"},  // without the quotes the letters are shifted
-                 {"'ra---tan'", "'dec--tan'"},
-                 {"'DEC--TAN'", "'RA---TAN'"}};
+                 {"'ra---tan'", "'dec--tan'"}};
     for (const auto& c : cases) {
         WcsInfo w = CdHeader();
         w.ctype1 = c.c1;
