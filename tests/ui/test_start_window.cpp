@@ -1,0 +1,140 @@
+// The start-up window: the remembered folders read at start and written at the end, the
+// main window opened at the mouse pointer and kept on the screen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+
+#include "UiTestSupport.h"
+#include "ui/MainForm.h"
+#include "ui/StartForm.h"
+
+namespace pelorin::uitest {
+namespace {
+
+using ui::TcopyAstroForm;
+using ui::TForm1;
+
+QSettings Store() {
+    return QSettings(QStringLiteral("Norvane"), QStringLiteral("PELORIN"));
+}
+
+class StartWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Store().clear();
+        ws_.write("a.fit", Fits16(4, 4, std::vector<std::int16_t>(16, 1)));
+        images_ = QString::fromStdString(ws_.images().string());
+    }
+    void TearDown() override { Store().clear(); }
+
+    // One run of the program's windows: the runner stands for the user's session.
+    void run(const std::function<void(TcopyAstroForm&)>& session) {
+        TForm1 start;
+        TcopyAstroForm main;
+        start.setMainWindow(&main);
+        int runs = 0;
+        start.setModalRunner([&](QDialog& d) {
+            ++runs;
+            EXPECT_EQ(&d, &main);
+            session(main);
+            return 0;
+        });
+        start.show();
+        QApplication::processEvents();  // the start-up window opens the main one from the loop
+        EXPECT_EQ(runs, 1);
+        EXPECT_FALSE(start.isVisible());  // closed when the main window returned
+    }
+
+    Workspace ws_;
+    QString images_;
+};
+
+TEST_F(StartWindow, FirstRunStoresBothFoldersEvenUnchanged) {
+    ASSERT_FALSE(Store().contains(QStringLiteral("Dir")));
+    run([](TcopyAstroForm& main) {
+        EXPECT_EQ(main.findChild<QPushButton*>(QStringLiteral("BitBtn4"))->text(),
+                  QStringLiteral("Quitter"));
+        EXPECT_EQ(main.destinationText(), QStringLiteral("./"));
+    });
+    EXPECT_TRUE(Store().contains(QStringLiteral("Dir")));
+    EXPECT_EQ(Store().value(QStringLiteral("Dest")).toString(), QStringLiteral("./"));
+}
+
+TEST_F(StartWindow, FoldersChosenInOneRunAreRestoredInTheNext) {
+    run([&](TcopyAstroForm& main) {
+        ASSERT_TRUE(main.selectFolder(images_));
+        // Typed but never used for a copy: remembered all the same.
+        main.findChild<QLineEdit*>(QStringLiteral("DirectoryEdit1"))
+            ->setText(QStringLiteral("out/"));
+    });
+    EXPECT_EQ(Store().value(QStringLiteral("Dir")).toString(), images_);
+    EXPECT_EQ(Store().value(QStringLiteral("Dest")).toString(), QStringLiteral("out/"));
+
+    run([&](TcopyAstroForm& main) {
+        EXPECT_EQ(main.selectedFolder(), images_);
+        EXPECT_EQ(main.listFolder(), images_);
+        auto* list = main.findChild<QListWidget*>(QStringLiteral("FileListBox1"));
+        ASSERT_EQ(list->count(), 1);
+        EXPECT_EQ(list->item(0)->text(), QStringLiteral("a.fit"));
+        EXPECT_EQ(main.destinationText(), QStringLiteral("out/"));
+        EXPECT_EQ(main.viewer().controls.directoryEdit1, "out/");
+    });
+}
+
+TEST_F(StartWindow, AVanishedFolderIsIgnored) {
+    {
+        QSettings s = Store();
+        s.setValue(QStringLiteral("Dir"), QStringLiteral("/nonexistent/pelorin/folder"));
+    }
+    run([](TcopyAstroForm& main) {
+        EXPECT_EQ(main.selectedFolder(), QString());
+        EXPECT_EQ(main.listFolder(), QString());
+        EXPECT_EQ(main.destinationText(), QStringLiteral("./"));  // no "Dest": the default
+    });
+    // The end of the program writes what the window holds.
+    EXPECT_EQ(Store().value(QStringLiteral("Dir")).toString(), QString());
+}
+
+TEST_F(StartWindow, AnArgumentFolderReplacesTheRememberedOne) {
+    {
+        QSettings s = Store();
+        s.setValue(QStringLiteral("Dir"), QString::fromStdString(ws_.root().string()));
+    }
+    TForm1 start;
+    EXPECT_EQ(start.rememberedDir(), QString::fromStdString(ws_.root().string()));
+    start.overrideSourceFolder(images_);
+    TcopyAstroForm main;
+    start.setMainWindow(&main);
+    start.setModalRunner([&](QDialog&) {
+        EXPECT_EQ(main.selectedFolder(), images_);
+        return 0;
+    });
+    start.runMainWindow();
+}
+
+TEST_F(StartWindow, MainWindowOpensAtThePointerAndStaysOnTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QCursor::setPos(screen.bottomRight());
+    if (QCursor::pos() != screen.bottomRight())
+        GTEST_SKIP() << "the platform cannot move the pointer";
+    run([&](TcopyAstroForm& main) {
+        const QRect frame = main.frameGeometry();
+        EXPECT_EQ(frame.right(), screen.right());
+        EXPECT_EQ(frame.bottom(), screen.bottom());
+        EXPECT_EQ(main.size(), QSize(663, 490));
+    });
+
+    QCursor::setPos(screen.topLeft() + QPoint(20, 30));
+    run([&](TcopyAstroForm& main) {
+        EXPECT_EQ(main.frameGeometry().topLeft(), screen.topLeft() + QPoint(20, 30));
+    });
+}
+
+}  // namespace
+}  // namespace pelorin::uitest
