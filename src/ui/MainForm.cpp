@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
@@ -200,12 +201,27 @@ void TcopyAstroForm::buildControls() {
     SystemTreeView1->expand(folderModel_->index(QDir::rootPath()));
     SystemTreeView1->setSortingEnabled(true);
     SystemTreeView1->sortByColumn(0, Qt::AscendingOrder);
-    // The model reads folders in the background: once the selected folder's branch has
-    // arrived, bring it into view.
-    connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
-        const QModelIndex current = SystemTreeView1->currentIndex();
-        if (current.isValid()) SystemTreeView1->scrollTo(current);
-    });
+    // The model reads and sorts folders in the background, so the branch of a folder
+    // selected by the program arrives later: keep bringing it into view until the user
+    // takes the tree in hand.
+    auto scheduleReveal = [this] {
+        if (!revealPending_ || revealQueued_) return;
+        revealQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            revealQueued_ = false;
+            const QModelIndex current = SystemTreeView1->currentIndex();
+            if (revealPending_ && current.isValid())
+                SystemTreeView1->scrollTo(current, QAbstractItemView::PositionAtCenter);
+        });
+    };
+    connect(folderModel_, &QFileSystemModel::directoryLoaded, this, scheduleReveal);
+    connect(folderModel_, &QAbstractItemModel::rowsInserted, this, scheduleReveal);
+    connect(folderModel_, &QAbstractItemModel::layoutChanged, this, scheduleReveal);
+    treeViewport_ = SystemTreeView1->viewport();
+    treeViewport_->installEventFilter(this);
+    SystemTreeView1->installEventFilter(this);
+    connect(SystemTreeView1->verticalScrollBar(), &QScrollBar::sliderPressed, this,
+            [this] { revealPending_ = false; });
     left->addWidget(SystemTreeView1, 5);
 
     Edit3 = new QLineEdit(this);
@@ -714,14 +730,24 @@ bool TcopyAstroForm::selectFolder(const QString& path) {
     if (!index.isValid()) return false;
     for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
         SystemTreeView1->expand(p);
+    revealPending_ = true;
     if (SystemTreeView1->currentIndex() == index) {
         // Already selected: the list follows the folder all the same.
         pointListAt(folderModel_->filePath(index));
     } else {
         SystemTreeView1->setCurrentIndex(index);
     }
-    SystemTreeView1->scrollTo(index);
+    SystemTreeView1->scrollTo(index, QAbstractItemView::PositionAtCenter);
     return true;
+}
+
+bool TcopyAstroForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == SystemTreeView1 || watched == treeViewport_) {
+        const QEvent::Type t = event->type();
+        if (t == QEvent::MouseButtonPress || t == QEvent::Wheel || t == QEvent::KeyPress)
+            revealPending_ = false;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 QString TcopyAstroForm::selectedFolder() const {

@@ -78,6 +78,9 @@ class TcopyAstroForm : public QDialog {
     // The mask the file list uses now.
     QString currentMask() const;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void buildControls();
     void wireEvents();
@@ -112,11 +115,14 @@ class TcopyAstroForm : public QDialog {
     int eventDepth_ = 0;
     int busyDepth_ = 0;
     QString listFolder_;
+    bool revealPending_ = false;  // keep the selected folder in view while the tree loads
+    bool revealQueued_ = false;
     std::vector<std::string> shownEntries_;  // names the file list widget holds
 
     // Controls, named as in the window definition.
     QFileSystemModel* folderModel_ = nullptr;
     QTreeView* SystemTreeView1 = nullptr;
+    QWidget* treeViewport_ = nullptr;
     FileListWidget* FileListBox1 = nullptr;
     QLineEdit* Edit3 = nullptr;
     QComboBox* FilterComboBox1 = nullptr;
