@@ -538,13 +538,6 @@ void TcopyAstroForm::wireEvents() {
     });
     connect(ComboBox3, &QComboBox::currentIndexChanged, this,
             [this](int index) { viewer_->controls.comboBox3.select(index); });
-    // A name typed into the filter list is not one of its items.
-    connect(ComboBox3->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
-        auto& combo = viewer_->controls.comboBox3;
-        combo.index = -1;
-        combo.text = ToModel(text);
-    });
-
     connect(SpeedButton3, &QToolButton::clicked, this,
             [this, &v] { runEvent([&v] { v.SpeedButton3Click(); }); });
     connect(SpeedButton2, &QToolButton::clicked, this,
@@ -621,6 +614,14 @@ void TcopyAstroForm::pullModel() {
     c.directoryEdit1 = ToModel(DirectoryEdit1->text());
     c.checkBox1 = CheckBox1->isChecked();
     if (RadioGroup1->checkedId() >= 0) c.radioGroup1 = RadioGroup1->checkedId();
+    // The filter list is editable: a name typed there, even one that reads like an item,
+    // is not a choice from the list until the list itself picks it.
+    {
+        const int index = ComboBox3->currentIndex();
+        const QString text = ComboBox3->currentText();
+        c.comboBox3.index = index >= 0 && ComboBox3->itemText(index) == text ? index : -1;
+        c.comboBox3.text = ToModel(text);
+    }
     // The file list: which entries are selected and which has the focus.
     FileListModel& list = c.fileList;
     if (FileListBox1->count() == list.count()) {

@@ -389,6 +389,30 @@ TEST_F(MainWindow, ModeButtonsRecomputeTheThresholds) {
               QString::fromStdString(Viewer::ThresholdText(viewer().levels.low, 1)));
 }
 
+TEST_F(MainWindow, FilterListAndPictureColoursReachTheModel) {
+    auto* filters = h_->widget<QComboBox>("ComboBox3");
+    filters->setCurrentIndex(6);  // as picked from the list
+    h_->clickButton("RadioGroup1Item0");
+    EXPECT_EQ(viewer().controls.comboBox3.index, 6);
+    EXPECT_EQ(viewer().controls.comboBox3.text, "Gauss");
+    EXPECT_EQ(viewer().controls.radioGroup1, 0);
+
+    // A typed name is not a choice from the list.
+    filters->lineEdit()->selectAll();
+    QTest::keyClicks(filters->lineEdit(), QStringLiteral("Edge x"));
+    h_->clickButton("SpeedButton1");  // any event brings the model in step
+    EXPECT_EQ(viewer().controls.comboBox3.index, -1);
+    EXPECT_EQ(viewer().controls.comboBox3.text, "Edge x");
+    EXPECT_EQ(filters->currentText(), QStringLiteral("Edge x"));
+
+    // Enter on an item's name picks that item.
+    filters->lineEdit()->selectAll();
+    QTest::keyClicks(filters->lineEdit(), QStringLiteral("Focus 2"));
+    QTest::keyClick(filters->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(viewer().controls.comboBox3.index, 8);
+    EXPECT_EQ(filters->count(), 15);  // nothing inserted
+}
+
 TEST_F(MainWindow, FlipButtonsMirrorThePreviewAndFollowTheModel) {
     openImages();
     h_->click(QStringLiteral("wide.fit"));
