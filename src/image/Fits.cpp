@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -16,7 +17,6 @@
 #include "image/Readers.h"
 #include "image/TextEncoding.h"
 #include "sky/NumberText.h"
-#include "sky/SkyLib.h"
 
 namespace pelorin {
 
@@ -204,6 +204,8 @@ void ResetHeaderValues(ImageState& image, WcsInfo& wcs) {
     wcs.radecsys.clear();
 }
 
+using detail::PlaneStats;
+
 int ValueBytes(int bitpix) {
     switch (bitpix) {
         case 8:
@@ -230,6 +232,38 @@ struct Scaling {
     }
 };
 
+// Big-endian values as the file holds them. The reals follow the rule that a first byte of
+// 0x7F or 0xFF (NaN, infinities, the largest magnitudes) gives 0, written without branches
+// so that the loops over the pixels stay straight.
+inline std::int16_t Raw16(const std::uint8_t* b) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>((b[0] << 8) | b[1]));
+}
+inline std::uint32_t Bits32(const std::uint8_t* b) {
+    return (static_cast<std::uint32_t>(b[0]) << 24) | (static_cast<std::uint32_t>(b[1]) << 16) |
+           (static_cast<std::uint32_t>(b[2]) << 8) | static_cast<std::uint32_t>(b[3]);
+}
+inline float Real32(const std::uint8_t* b) {
+    std::uint32_t u = Bits32(b);
+    u = (u & 0x7F000000u) == 0x7F000000u ? 0u : u;
+    float f;
+    std::memcpy(&f, &u, sizeof f);
+    return f;
+}
+inline double Real64(const std::uint8_t* b) {
+    std::uint64_t u = (static_cast<std::uint64_t>(Bits32(b)) << 32) | Bits32(b + 4);
+    u = (u & 0x7F00000000000000u) == 0x7F00000000000000u ? 0u : u;
+    double d;
+    std::memcpy(&d, &u, sizeof d);
+    return d;
+}
+
+// The BLANK value as an integer of the data, or a number no integer of the data equals.
+std::int64_t IntegerBlank(double blank) {
+    if (blank >= -2147483648.0 && blank <= 2147483647.0 && blank == std::trunc(blank))
+        return static_cast<std::int64_t>(blank);
+    return std::numeric_limits<std::int64_t>::max();
+}
+
 // 8- and 16-bit data: every possible stored value gets its physical value once, so the loop
 // over the pixels only looks them up.
 template <typename T, typename Raw>
@@ -244,117 +278,118 @@ std::vector<double> PhysicalTable(const Scaling& scale, double blank) {
     return table;
 }
 
-void ReadPlaneOfKind(std::istream& file, std::int64_t bytesInFile, const detail::PlaneLayout& g,
-                     ImageState& image, double blank, detail::PlaneStats& stats) {
+// Reads 8- or 16-bit data. With a scale of 1 and a whole offset the physical values are whole
+// numbers; when their sums cannot overflow, integer sums give the exact same statistics.
+template <typename T, typename Raw, typename Fetch>
+PlaneStats ReadSmallIntegers(std::istream& file, std::int64_t bytesInFile,
+                             const detail::PlaneLayout& g, PixelArray<T>& pixels,
+                             const Scaling& scale, double blank, Fetch fetch) {
+    const std::int64_t blankRaw = IntegerBlank(blank);
+    const std::int64_t total = g.height * g.width;
+    constexpr std::int64_t largestStored = std::size_t{1} << (8 * sizeof(Raw) - 1);
+    const bool wholeOffset = scale.bscale == 1.0L && std::fabs(scale.bzero) <= 2147483648.0L &&
+                             scale.bzero == std::trunc(scale.bzero);
+    PlaneStats stats;
+    std::int64_t consumed = 0;
+    if (wholeOffset && detail::IntegerSumsAreExact(
+                           detail::ReadableValues(g, bytesInFile),
+                           static_cast<std::int64_t>(std::fabs(scale.bzero)) + 2 * largestStored)) {
+        const auto offset = static_cast<std::int64_t>(scale.bzero);
+        detail::IntegerPlaneStats exact;
+        consumed = detail::ReadPlane(
+            file, bytesInFile, g, pixels,
+            [fetch, blankRaw, offset](const std::uint8_t* p, T& s) {
+                const T raw = fetch(p);
+                s = raw == blankRaw ? T{0} : raw;
+                return static_cast<std::int64_t>(s) + offset;
+            },
+            exact);
+        stats = exact.extended();
+    } else {
+        const std::vector<double> table = PhysicalTable<T, Raw>(scale, blank);
+        const double* phys = table.data();
+        consumed = detail::ReadPlane(
+            file, bytesInFile, g, pixels,
+            [fetch, blankRaw, phys](const std::uint8_t* p, T& s) {
+                const T raw = fetch(p);
+                s = raw == blankRaw ? T{0} : raw;
+                return phys[static_cast<Raw>(raw)];
+            },
+            stats);
+    }
+    stats.addRepeated(scale(0.0), total - consumed);
+    return stats;
+}
+
+// Reads 32-bit integer or real data: `fetch` gives the stored value after the BLANK rule.
+template <typename T, typename Fetch>
+PlaneStats ReadWideValues(std::istream& file, std::int64_t bytesInFile,
+                          const detail::PlaneLayout& g, PixelArray<T>& pixels, const Scaling& scale,
+                          Fetch fetch) {
+    PlaneStats stats;
+    std::int64_t consumed = 0;
+    if (scale.identity())
+        // Adding +0 turns a stored -0 into the +0 that the scaling would give.
+        consumed = detail::ReadPlane(
+            file, bytesInFile, g, pixels,
+            [fetch](const std::uint8_t* p, T& s) {
+                s = fetch(p);
+                return static_cast<double>(s) + 0.0;
+            },
+            stats);
+    else
+        consumed = detail::ReadPlane(
+            file, bytesInFile, g, pixels,
+            [fetch, scale](const std::uint8_t* p, T& s) {
+                s = fetch(p);
+                return scale(static_cast<double>(s));
+            },
+            stats);
+    stats.addRepeated(scale(0.0), g.height * g.width - consumed);
+    return stats;
+}
+
+PlaneStats ReadPlaneOfKind(std::istream& file, std::int64_t bytesInFile,
+                           const detail::PlaneLayout& g, ImageState& image, double blank) {
     const Scaling scale{image.bscale, image.bzero};
-    const double missing = scale(0.0);
     const int rows = static_cast<int>(std::min<std::int64_t>(g.height, kMaxImageSide));
     const int cols = static_cast<int>(std::min<std::int64_t>(g.width, kMaxImageSide));
     switch (image.bitpix) {
-        case 8: {
+        case 8:
             image.pixels8.resize(rows, cols);
-            const std::vector<double> table =
-                PhysicalTable<std::uint8_t, std::uint8_t>(scale, blank);
-            const double* phys = table.data();
-            detail::ReadPlane(
-                file, bytesInFile, g, image.pixels8,
-                [phys, blank](const std::uint8_t* p, std::uint8_t& s) {
-                    s = static_cast<double>(*p) == blank ? 0 : *p;
-                    return phys[*p];
-                },
-                missing, stats);
-            break;
-        }
-        case 16: {
+            return ReadSmallIntegers<std::uint8_t, std::uint8_t>(
+                file, bytesInFile, g, image.pixels8, scale, blank,
+                [](const std::uint8_t* p) { return *p; });
+        case 16:
             image.pixels16.resize(rows, cols);
-            const std::vector<double> table =
-                PhysicalTable<std::int16_t, std::uint16_t>(scale, blank);
-            const double* phys = table.data();
-            detail::ReadPlane(
-                file, bytesInFile, g, image.pixels16,
-                [phys, blank](const std::uint8_t* p, std::int16_t& s) {
-                    const std::int16_t raw = BigEndian16(p);
-                    s = static_cast<double>(raw) == blank ? std::int16_t{0} : raw;
-                    return phys[static_cast<std::uint16_t>(raw)];
-                },
-                missing, stats);
-            break;
-        }
+            return ReadSmallIntegers<std::int16_t, std::uint16_t>(
+                file, bytesInFile, g, image.pixels16, scale, blank,
+                [](const std::uint8_t* p) { return Raw16(p); });
         case 32: {
             image.pixels32.resize(rows, cols);
-            auto stored = [blank](const std::uint8_t* p) {
-                const std::int32_t raw = BigEndian32(p);
-                return static_cast<double>(raw) == blank ? 0 : raw;
-            };
-            if (scale.identity())
-                detail::ReadPlane(
-                    file, bytesInFile, g, image.pixels32,
-                    [stored](const std::uint8_t* p, std::int32_t& s) {
-                        s = stored(p);
-                        return static_cast<double>(s);
-                    },
-                    missing, stats);
-            else
-                detail::ReadPlane(
-                    file, bytesInFile, g, image.pixels32,
-                    [stored, scale](const std::uint8_t* p, std::int32_t& s) {
-                        s = stored(p);
-                        return scale(s);
-                    },
-                    missing, stats);
-            break;
+            const std::int64_t blankRaw = IntegerBlank(blank);
+            return ReadWideValues(file, bytesInFile, g, image.pixels32, scale,
+                                  [blankRaw](const std::uint8_t* p) {
+                                      const auto raw = static_cast<std::int32_t>(Bits32(p));
+                                      return raw == blankRaw ? 0 : raw;
+                                  });
         }
-        case -32: {
+        case -32:
             image.pixelsR32.resize(rows, cols);
-            auto stored = [blank](const std::uint8_t* p) {
-                const float v = RealBigEndian32(p);
-                return static_cast<double>(v) == blank ? 0.0f : v;
-            };
-            // Adding +0 turns a stored -0 into the +0 the scaling would give.
-            if (scale.identity())
-                detail::ReadPlane(
-                    file, bytesInFile, g, image.pixelsR32,
-                    [stored](const std::uint8_t* p, float& s) {
-                        s = stored(p);
-                        return static_cast<double>(s) + 0.0;
-                    },
-                    missing, stats);
-            else
-                detail::ReadPlane(
-                    file, bytesInFile, g, image.pixelsR32,
-                    [stored, scale](const std::uint8_t* p, float& s) {
-                        s = stored(p);
-                        return scale(s);
-                    },
-                    missing, stats);
-            break;
-        }
-        case -64: {
+            return ReadWideValues(file, bytesInFile, g, image.pixelsR32, scale,
+                                  [blank](const std::uint8_t* p) {
+                                      const float v = Real32(p);
+                                      return static_cast<double>(v) == blank ? 0.0f : v;
+                                  });
+        case -64:
             image.pixelsR64.resize(rows, cols);
-            auto stored = [blank](const std::uint8_t* p) {
-                const double v = RealBigEndian64(p);
-                return v == blank ? 0.0 : v;
-            };
-            if (scale.identity())
-                detail::ReadPlane(
-                    file, bytesInFile, g, image.pixelsR64,
-                    [stored](const std::uint8_t* p, double& s) {
-                        s = stored(p);
-                        return s + 0.0;
-                    },
-                    missing, stats);
-            else
-                detail::ReadPlane(
-                    file, bytesInFile, g, image.pixelsR64,
-                    [stored, scale](const std::uint8_t* p, double& s) {
-                        s = stored(p);
-                        return scale(s);
-                    },
-                    missing, stats);
-            break;
-        }
+            return ReadWideValues(file, bytesInFile, g, image.pixelsR64, scale,
+                                  [blank](const std::uint8_t* p) {
+                                      const double v = Real64(p);
+                                      return v == blank ? 0.0 : v;
+                                  });
         default:
-            break;
+            return {};
     }
 }
 
@@ -448,8 +483,7 @@ void ReadFitsImage(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWind
         if (bytesInFile >= 0) bytesInFile -= skip;
     }
 
-    detail::PlaneStats stats;
-    ReadPlaneOfKind(file, bytesInFile, layout, image, info.blank, stats);
+    const PlaneStats stats = ReadPlaneOfKind(file, bytesInFile, layout, image, info.blank);
 
     image.height = std::min(image.height, kMaxImageSide);
     image.width = std::min(image.width, kMaxImageSide);

@@ -89,26 +89,33 @@ void ReadPicImage(std::istream& file, ImageState& image) {
     const int rows = std::min(info.height, kMaxImageSide);
     const int cols = std::min(info.width, kMaxImageSide);
     detail::PlaneStats stats;
+    std::int64_t consumed = 0;
     if (info.kind == 16) {
         image.pixels16.resize(rows, cols);
-        detail::ReadPlane(
+        // At most 32767 x 32767 whole numbers of magnitude at most 2^15: their sums and
+        // sums of squares stay far below 2^63, so integer sums are exact and equal to the
+        // extended-precision ones.
+        detail::IntegerPlaneStats exact;
+        consumed = detail::ReadPlane(
             file, bytesInFile, layout, image.pixels16,
             [](const std::uint8_t* p, std::int16_t& s) {
                 s = detail::LittleEndian16(p);
-                return static_cast<double>(s);
+                return static_cast<std::int64_t>(s);
             },
-            0.0, stats);
+            exact);
+        stats = exact.extended();
     } else {
         image.pixels32.resize(rows, cols);
-        detail::ReadPlane(
+        consumed = detail::ReadPlane(
             file, bytesInFile, layout, image.pixels32,
             [](const std::uint8_t* p, std::int32_t& s) {
                 const double v = PicReal(p);
                 s = RoundToPixel32(v);
                 return v;
             },
-            0.0, stats);
+            stats);
     }
+    stats.addRepeated(0.0, layout.height * layout.width - consumed);
 
     image.height = rows;
     image.width = cols;

@@ -106,11 +106,50 @@ PicHeader ReadPicHeaderBytes(std::istream& in);
 // pixel after pixel in file order, with the count kept as an integer (exact, and equal to
 // adding 1 per pixel in extended precision).
 struct PlaneStats {
+    using Value = double;
+
     double dataMin = 1e100;
     double dataMax = -1e100;
     long double s1 = 0;
     long double s2 = 0;
     std::int64_t n = 0;
+
+    // Decodes `count` values of `valueBytes` bytes from `bytes`, stores them into `row`
+    // (when not null) and adds their physical values, in order. Kept out of line and on
+    // local copies so that the compiler holds the extended sums in registers for the whole
+    // loop; the decoding then fills the wait between two dependent additions.
+    template <typename T, typename Decode>
+    [[gnu::noinline]] void run(const std::uint8_t* bytes, std::int64_t count, int valueBytes,
+                               T* row, const Decode& decode) {
+        double mn = dataMin;
+        double mx = dataMax;
+        long double a = s1;
+        long double b = s2;
+        T stored{};
+        if (row) {
+            for (std::int64_t i = 0; i < count; ++i, bytes += valueBytes) {
+                const double v = decode(bytes, stored);
+                row[i] = stored;
+                if (v < mn) mn = v;
+                if (v > mx) mx = v;
+                a += v;
+                b += static_cast<long double>(v) * v;
+            }
+        } else {
+            for (std::int64_t i = 0; i < count; ++i, bytes += valueBytes) {
+                const double v = decode(bytes, stored);
+                if (v < mn) mn = v;
+                if (v > mx) mx = v;
+                a += v;
+                b += static_cast<long double>(v) * v;
+            }
+        }
+        dataMin = mn;
+        dataMax = mx;
+        s1 = a;
+        s2 = b;
+        n += count;
+    }
 
     // `count` more pixels of physical value p, in one step. Used for the values a short
     // file does not hold, so that a header claiming billions of pixels costs nothing.
@@ -134,6 +173,58 @@ struct PlaneStats {
     }
 };
 
+// The same statistics for integral physical values whose sums provably stay below 2^63:
+// then every partial sum of the extended-precision loop is an exact integer, and integer
+// arithmetic gives the very same results, much faster. The caller checks the bound
+// (IntegerSumsAreExact) before choosing this.
+struct IntegerPlaneStats {
+    using Value = std::int64_t;
+
+    std::int64_t dataMin = std::numeric_limits<std::int64_t>::max();
+    std::int64_t dataMax = std::numeric_limits<std::int64_t>::min();
+    std::int64_t s1 = 0;
+    std::int64_t s2 = 0;
+    std::int64_t n = 0;
+
+    template <typename T, typename Decode>
+    void run(const std::uint8_t* bytes, std::int64_t count, int valueBytes, T* row,
+             const Decode& decode) {
+        std::int64_t mn = dataMin, mx = dataMax, a = s1, b = s2;
+        T stored{};
+        for (std::int64_t i = 0; i < count; ++i, bytes += valueBytes) {
+            const std::int64_t v = decode(bytes, stored);
+            if (row) row[i] = stored;
+            mn = v < mn ? v : mn;
+            mx = v > mx ? v : mx;
+            a += v;
+            b += v * v;
+        }
+        dataMin = mn;
+        dataMax = mx;
+        s1 = a;
+        s2 = b;
+        n += count;
+    }
+    PlaneStats extended() const {
+        PlaneStats p;
+        if (n == 0) return p;
+        p.dataMin = static_cast<double>(dataMin);
+        p.dataMax = static_cast<double>(dataMax);
+        p.s1 = static_cast<long double>(s1);
+        p.s2 = static_cast<long double>(s2);
+        p.n = n;
+        return p;
+    }
+};
+
+// True when `count` integral values of magnitude at most maxMagnitude have sums of values
+// and of squares below 2^63.
+inline bool IntegerSumsAreExact(std::int64_t count, std::int64_t maxMagnitude) {
+    std::int64_t square = 0, total = 0;
+    return MultiplyFits(maxMagnitude, maxMagnitude, square) &&
+           MultiplyFits(count, std::max<std::int64_t>(square, 1), total);
+}
+
 // Geometry of the plane in the file: `height` rows of `width` values of `valueBytes` bytes,
 // bottom row first. Both sides are positive and height * width * valueBytes fits 64 bits.
 struct PlaneLayout {
@@ -142,30 +233,31 @@ struct PlaneLayout {
     int valueBytes = 1;
 };
 
+// Values the stream can still deliver for a plane of `layout`, given the bytes left in it
+// (-1: unknown).
+inline std::int64_t ReadableValues(const PlaneLayout& layout, std::int64_t bytesInFile) {
+    const std::int64_t total = layout.height * layout.width;
+    return bytesInFile >= 0 ? std::min(total, bytesInFile / layout.valueBytes) : total;
+}
+
 // Values converted per block read; a few MB of buffer at most.
 inline constexpr std::int64_t kValuesPerRead = 1 << 18;
 
 // Reads the plane that starts at the current position of `in` into `pixels` (already sized
 // min(height, 4000) x min(width, 4000) and zero-filled), the first file row into the last
 // array row, keeping only array rows and columns below 4000. `decode(bytes, stored)` turns
-// the bytes of one value into the value to store and returns its physical value. Every
-// value enters `stats`. `bytesInFile` is how many bytes the stream still holds (-1: unknown);
-// values the stream does not hold stay 0 in the array and count as `missingPhysical`.
-template <typename T, typename Decode>
-void ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLayout& layout,
-               PixelArray<T>& pixels, const Decode& decode, double missingPhysical,
-               PlaneStats& stats) {
-    const std::int64_t total = layout.height * layout.width;
+// the bytes of one value into the value to store and returns its physical value; every
+// physical value enters `stats`, in file order. `bytesInFile` is how many bytes the stream
+// still holds (-1: unknown). Returns the number of values read: those the stream does not
+// hold stay 0 in the array and are left to the caller to count.
+template <typename T, typename Stats, typename Decode>
+std::int64_t ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLayout& layout,
+                       PixelArray<T>& pixels, const Decode& decode, Stats& stats) {
     const int vb = layout.valueBytes;
-    std::int64_t readable = total;
-    if (bytesInFile >= 0) readable = std::min(total, bytesInFile / vb);
+    const std::int64_t readable = ReadableValues(layout, bytesInFile);
 
     std::vector<std::uint8_t> buffer(
         static_cast<std::size_t>(std::min(readable, kValuesPerRead) * vb));
-    double mn = stats.dataMin;
-    double mx = stats.dataMax;
-    long double s1 = stats.s1;
-    long double s2 = stats.s2;
 
     std::int64_t fileRow = 0;  // row counted in file order
     std::int64_t col = 0;
@@ -176,30 +268,17 @@ void ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLayout& la
         const std::uint8_t* p = buffer.data();
         std::int64_t left = got;
         while (left > 0) {
+            // Up to the end of the row, or of what was read.
             const std::int64_t seg = std::min(left, layout.width - col);
             const std::int64_t r = layout.height - 1 - fileRow;
             std::int64_t keep = 0;
-            T* row = nullptr;
             if (r < kMaxImageSide && col < kMaxImageSide) {
-                row = pixels[static_cast<int>(r)];
                 keep = std::min<std::int64_t>(seg, kMaxImageSide - col);
+                stats.run(p, keep, vb, pixels[static_cast<int>(r)] + col, decode);
             }
-            T stored{};
-            for (std::int64_t j = 0; j < keep; ++j, p += vb) {
-                const double v = decode(p, stored);
-                row[col + j] = stored;
-                if (v < mn) mn = v;
-                if (v > mx) mx = v;
-                s1 += v;
-                s2 += static_cast<long double>(v) * v;
-            }
-            for (std::int64_t j = keep; j < seg; ++j, p += vb) {
-                const double v = decode(p, stored);
-                if (v < mn) mn = v;
-                if (v > mx) mx = v;
-                s1 += v;
-                s2 += static_cast<long double>(v) * v;
-            }
+            if (keep < seg)
+                stats.run(p + keep * vb, seg - keep, vb, static_cast<T*>(nullptr), decode);
+            p += seg * vb;
             left -= seg;
             col += seg;
             if (col == layout.width) {
@@ -210,12 +289,7 @@ void ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLayout& la
         consumed += got;
         if (got < want) break;  // the file ends inside the plane
     }
-    stats.dataMin = mn;
-    stats.dataMax = mx;
-    stats.s1 = s1;
-    stats.s2 = s2;
-    stats.n += consumed;
-    stats.addRepeated(missingPhysical, total - consumed);
+    return consumed;
 }
 
 }  // namespace pelorin::detail
