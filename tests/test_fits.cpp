@@ -199,12 +199,21 @@ TEST(FitsData, Int32BlankAndScaling) {
 }
 
 // Statistics in file order with extended sums, compared with a straightforward reference
-// for scaled data of every kind (the reader's tables and shortcuts must not change a bit).
+// for data of every kind under several scalings (whatever shortcut the reader takes, not a
+// bit of the result may change).
 TEST(FitsData, StatisticsMatchPixelByPixelReferenceForEveryKind) {
+    struct Scale {
+        const char* bscaleText;
+        const char* bzeroText;
+        long double bscale, bzero;
+    };
+    const Scale scales[] = {{nullptr, nullptr, 1.0L, 0.0L}, {"0.1", "-3.3", 0.1L, -3.3L},
+                            {"1", "32768", 1.0L, 32768.0L}, {"1.0", "-1E12", 1.0L, -1e12L},
+                            {"2", "0.5", 2.0L, 0.5L},       {"-1", "7", -1.0L, 7.0L}};
     std::mt19937 rng(7);
     const int w = 37, h = 23;
     for (int bitpix : {8, 16, 32, -32, -64}) {
-        for (bool scaled : {false, true}) {
+        for (const Scale& scale : scales) {
             std::vector<std::uint8_t> data;
             std::vector<double> stored;
             for (int i = 0; i < w * h; ++i) {
@@ -243,20 +252,21 @@ TEST(FitsData, StatisticsMatchPixelByPixelReferenceForEveryKind) {
             }
             std::vector<std::string> cards = Basic(bitpix, w, h);
             if (bitpix == 8) cards.push_back(Card("BLANK", "17"));
-            if (scaled) {
-                cards.push_back(Card("BSCALE", "0.1"));
-                cards.push_back(Card("BZERO", "-3.3"));
+            if (scale.bscaleText) {
+                cards.push_back(Card("BSCALE", scale.bscaleText));
+                cards.push_back(Card("BZERO", scale.bzeroText));
             }
             const Loaded r = ReadBytes(FitsFile(cards, data));
             ASSERT_EQ(r.image.height, h);
-            const long double bscale = scaled ? 0.1L : 1.0L;
-            const long double bzero = scaled ? -3.3L : 0.0L;
+            const long double bscale = scale.bscale;
+            const long double bzero = scale.bzero;
             EXPECT_EQ(r.image.bscale, bscale);
             EXPECT_EQ(r.image.bzero, bzero);
             Reference ref;
             for (double v : stored)
                 ref.add(bscale, bzero, v);
-            SCOPED_TRACE("bitpix " + std::to_string(bitpix) + (scaled ? " scaled" : ""));
+            SCOPED_TRACE("bitpix " + std::to_string(bitpix) + " bzero " +
+                         (scale.bzeroText ? scale.bzeroText : "none"));
             ExpectStats(r.image, ref.acc);
             // Bottom-left pixel of the display is the first value of the file.
             EXPECT_EQ(StoredValue(r.image, h - 1, 0), stored[0]);
@@ -380,13 +390,26 @@ TEST(FitsCap, WideImageKeepsLeftColumnsAndCountsAll) {
     std::vector<std::uint8_t> data(static_cast<std::size_t>(w) * h, 1);
     data[static_cast<std::size_t>(3 * w + 4500)] = 200;  // not stored, counted
     data[static_cast<std::size_t>(9 * w + 3999)] = 77;   // last stored column, top row
+    for (int k = 0; k < h; ++k)
+        for (int c = 0; c < w; c += 7)
+            data[static_cast<std::size_t>(k * w + c)] = static_cast<std::uint8_t>(k * 10 + c % 5);
     const Loaded r = ReadBytes(FitsFile(Basic(8, w, h), data));
     ASSERT_EQ(r.image.width, 4000);
     ASSERT_EQ(r.image.height, 10);
     EXPECT_EQ(r.image.pixels8.cols(), 4000);
     EXPECT_EQ(r.image.pixels8[0][3999], 77);
+    // Every stored pixel is the file's value at the mirrored row and the same column.
+    int wrong = 0;
+    for (int row = 0; row < h; ++row)
+        for (int c = 0; c < 4000; ++c)
+            wrong +=
+                r.image.pixels8[row][c] != data[static_cast<std::size_t>((h - 1 - row) * w + c)];
+    EXPECT_EQ(wrong, 0);
+    long double sum = 0;
+    for (std::uint8_t v : data)
+        sum += v;
     EXPECT_EQ(r.image.dataMax, 200);
-    EXPECT_EQ(r.image.mean, (50000.0L - 2 + 200 + 77) / 50000);
+    EXPECT_EQ(r.image.mean, sum / 50000);
 }
 
 TEST(FitsCap, TallAndWideImageKeepsTopLeftAndCountsAllPixels) {
@@ -430,6 +453,53 @@ TEST(FitsShortFile, MissingValuesAreZeroAndCountAsBzero) {
     EXPECT_EQ(shorter.image.dataMax, 1021);
     EXPECT_EQ(shorter.image.mean, whole.image.mean);
     EXPECT_EQ(shorter.image.sigma, whole.image.sigma);
+}
+
+// For every kind, with and without scaling: a file cut inside its data reads exactly like
+// the same file with the missing values written as zeros.
+TEST(FitsShortFile, EveryKindCutShortReadsLikeZeroPadding) {
+    for (int bitpix : {8, 16, 32, -32, -64}) {
+        for (bool scaled : {false, true}) {
+            std::vector<std::uint8_t> data;
+            for (int v : {3, -2, 9, 5, -7}) {
+                switch (bitpix) {
+                    case 8:
+                        data.push_back(static_cast<std::uint8_t>(v + 10));
+                        break;
+                    case 16:
+                        PutBE16(data, static_cast<std::int16_t>(v));
+                        break;
+                    case 32:
+                        PutBE32(data, v);
+                        break;
+                    case -32:
+                        PutBEFloat(data, static_cast<float>(v));
+                        break;
+                    default:
+                        PutBEDouble(data, v);
+                        break;
+                }
+            }
+            std::vector<std::string> cards = Basic(bitpix, 4, 3);
+            if (scaled) cards.push_back(Card("BZERO", "-20"));
+            const auto padded = FitsFile(cards, data);
+            const std::vector<std::uint8_t> cut(padded.begin(),
+                                                padded.begin() + 2880 + data.size());
+            const Loaded whole = ReadBytes(padded);
+            const Loaded shorter = ReadBytes(cut);
+            SCOPED_TRACE("bitpix " + std::to_string(bitpix) + (scaled ? " scaled" : ""));
+            ASSERT_EQ(shorter.image.height, 3);
+            for (int row = 0; row < 3; ++row)
+                for (int c = 0; c < 4; ++c)
+                    EXPECT_EQ(StoredValue(shorter.image, row, c), StoredValue(whole.image, row, c));
+            EXPECT_EQ(shorter.image.dataMin, whole.image.dataMin);
+            EXPECT_EQ(shorter.image.dataMax, whole.image.dataMax);
+            EXPECT_EQ(shorter.image.mean, whole.image.mean);
+            EXPECT_EQ(shorter.image.sigma, whole.image.sigma);
+            EXPECT_EQ(whole.image.mean,
+                      ((scaled ? -240.0L : 0.0L) + (bitpix == 8 ? 58.0L : 8.0L)) / 12);
+        }
+    }
 }
 
 TEST(FitsShortFile, HugeClaimOnASmallFileIsCountedWithoutReadingBeyondTheEnd) {
