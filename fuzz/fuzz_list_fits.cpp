@@ -1,0 +1,34 @@
+// Any bytes as a FITS header listing: success with whole cards (the last one possibly cut
+// short by the end of the file), or failure with the SIMPLE message.
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "image/Readers.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace pelorin;
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::istringstream in(bytes);
+    HeaderText text;
+    std::string error;
+    const bool ok = ListFitsHeader(in, text, error, MessageWords{});
+    Require(ok == error.empty());
+    // The lines are the file's bytes, in order, 80 to a line.
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        Require(text[i].size() == 80 || (i + 1 == text.size() && text[i].size() < 80));
+        Require(bytes.compare(at, text[i].size(), text[i]) == 0);
+        at += text[i].size();
+    }
+    return 0;
+}
