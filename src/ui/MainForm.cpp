@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "image/Errors.h"
 #include "ui/BigImaForm.h"
@@ -592,7 +593,28 @@ void TcopyAstroForm::runEvent(F&& action) {
 }
 
 void TcopyAstroForm::reportError(const QString& message) {
+    // An error of the start-up sequence (a malformed palette file, say) is shown with the
+    // window, not before it.
+    if (!shownOnce_) {
+        pendingErrors_ << message;
+        return;
+    }
     if (reportError_) reportError_(this, ApplicationTitle(), message);
+}
+
+void TcopyAstroForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    const QStringList pending = std::exchange(pendingErrors_, {});
+    if (!pending.isEmpty())
+        QMetaObject::invokeMethod(
+            this,
+            [this, pending] {
+                for (const QString& message : pending)
+                    reportError(message);
+            },
+            Qt::QueuedConnection);
 }
 
 void TcopyAstroForm::setBusy(bool busy) {

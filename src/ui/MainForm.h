@@ -80,6 +80,7 @@ class TcopyAstroForm : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void buildControls();
@@ -113,6 +114,8 @@ class TcopyAstroForm : public QDialog {
     ErrorReporter reportError_;
     DirectoryChooser chooseDirectory_;
     int eventDepth_ = 0;
+    bool shownOnce_ = false;
+    QStringList pendingErrors_;  // raised before the window was first shown
     int busyDepth_ = 0;
     QString listFolder_;
     bool revealPending_ = false;  // keep the selected folder in view while the tree loads

@@ -192,6 +192,19 @@ TEST(MainWindowPalettes, ListsAreSortedAndChooseRampAndFourRampOverTheFirstNames
     EXPECT_EQ(itts->currentText(), QStringLiteral("4_ramp"));
 }
 
+TEST(MainWindowPalettes, AStartUpErrorIsShownOnceTheWindowIsUp) {
+    Workspace ws;
+    test::WriteFile((ws.root() / "palettes" / "ramp.lut").string(), std::string("0.5 abc 1\n"));
+    Harness h;                        // shows the window once its error box is captured
+    EXPECT_TRUE(h.errors.isEmpty());  // not during the show itself
+    QApplication::processEvents();
+    ASSERT_EQ(h.errors.size(), 1);
+    EXPECT_EQ(h.errors.front(), QStringLiteral("Invalid numeric input"));
+    // The window goes on with its lists.
+    EXPECT_EQ(h.widget<QComboBox>("ComboBox1")->currentText(), QStringLiteral("ramp"));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(MainWindow, ListShowsTheFolderThroughItsMaskCaseInsensitivelyAndSorted) {
     ws_.write("UPPER.FIT", Gradient(4, 4));
     openImages();

@@ -101,6 +101,20 @@ TEST_F(StartWindow, AVanishedFolderIsIgnored) {
     EXPECT_EQ(Store().value(QStringLiteral("Dir")).toString(), QString());
 }
 
+TEST_F(StartWindow, ValuesOfAnotherKindLeaveTheDefaults) {
+    {
+        QSettings s = Store();
+        s.setValue(QStringLiteral("Dir"), 42);
+        s.setValue(QStringLiteral("Dest"), QStringList{QStringLiteral("a"), QStringLiteral("b")});
+    }
+    run([](TcopyAstroForm& main) {
+        EXPECT_EQ(main.selectedFolder(), QString());
+        EXPECT_EQ(main.destinationText(), QStringLiteral("./"));
+    });
+    // Replaced by plain texts at the end.
+    EXPECT_EQ(Store().value(QStringLiteral("Dest")).toString(), QStringLiteral("./"));
+}
+
 TEST_F(StartWindow, AnArgumentFolderReplacesTheRememberedOne) {
     {
         QSettings s = Store();
