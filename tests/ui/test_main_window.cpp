@@ -72,6 +72,7 @@ class MainWindow : public ::testing::Test {
         ws_.write("bad.fit", Naxis1());
         ws_.write("cube.fit", Fits16Cube(8, 8, 3));
         ws_.write("notes.txt", std::vector<std::uint8_t>{'x'});
+        WritePalettes(ws_.root() / "palettes", {"red"});
         h_ = std::make_unique<Harness>();
     }
     void openImages() {
@@ -402,6 +403,22 @@ TEST_F(MainWindow, ModeButtonsRecomputeTheThresholds) {
               QString::fromStdString(Viewer::ThresholdText(viewer().levels.low, 1)));
 }
 
+TEST_F(MainWindow, ChoosingAnotherPaletteRedrawsInItsColours) {
+    openImages();
+    h_->click(QStringLiteral("wide.fit"));
+    QRgb before = preview().pixel(300, 120);
+    ASSERT_EQ(qRed(before), qGreen(before));
+    auto* luts = h_->widget<QComboBox>("ComboBox1");
+    luts->setCurrentIndex(luts->findText(QStringLiteral("red")));
+    EXPECT_EQ(viewer().controls.comboBox1.text, "red");
+    const QRgb after = preview().pixel(300, 120);
+    EXPECT_GT(qRed(after), 100);
+    EXPECT_EQ(qGreen(after), 0);
+    const QImage bar = h_->widget("Image2")->grab().toImage();
+    EXPECT_EQ(qGreen(bar.pixel(296, 7)), 0);
+    EXPECT_GT(qRed(bar.pixel(296, 7)), 247);
+}
+
 TEST_F(MainWindow, FilterListAndPictureColoursReachTheModel) {
     auto* filters = h_->widget<QComboBox>("ComboBox3");
     filters->setCurrentIndex(6);  // as picked from the list
@@ -616,8 +633,18 @@ TEST_F(MainWindow, SaveIntoAMissingFolderStopsWithTheErrorBox) {
 
 TEST_F(MainWindow, AFileGoneBeforeItsClickRaisesTheErrorAndRestoresTheCursor) {
     openImages();
+    // The load runs under the hourglass, which the error must not leave behind.
+    int hourglasses = 0;
+    auto previous = viewer().onBusy;
+    viewer().onBusy = [&](bool busy) {
+        previous(busy);
+        if (busy && QApplication::overrideCursor() &&
+            QApplication::overrideCursor()->shape() == Qt::WaitCursor)
+            ++hourglasses;
+    };
     fs::remove(ws_.image("a.fit"));
     h_->click(QStringLiteral("a.fit"));
+    EXPECT_EQ(hourglasses, 1);
     ASSERT_EQ(h_->errors.size(), 1);
     EXPECT_EQ(h_->errors.front(), QStringLiteral("File not found"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
