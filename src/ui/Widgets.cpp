@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
