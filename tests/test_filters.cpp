@@ -20,50 +20,22 @@ namespace {
 
 // ---- Images ----
 
+// The as-loaded and the current array of the kind of T.
+template <typename T, bool kSource>
+PixelArray<T>& ArrayOf(ImageState& im) {
+    if constexpr (std::is_same_v<T, std::uint8_t>) return kSource ? im.source8 : im.pixels8;
+    if constexpr (std::is_same_v<T, std::int16_t>) return kSource ? im.source16 : im.pixels16;
+    if constexpr (std::is_same_v<T, std::int32_t>) return kSource ? im.source32 : im.pixels32;
+    if constexpr (std::is_same_v<T, float>) return kSource ? im.sourceR32 : im.pixelsR32;
+    if constexpr (std::is_same_v<T, double>) return kSource ? im.sourceR64 : im.pixelsR64;
+}
 template <typename T>
-PixelArray<T>& Source(ImageState& im);
-template <>
-Timai8& Source(ImageState& im) {
-    return im.source8;
+PixelArray<T>& Source(ImageState& im) {
+    return ArrayOf<T, true>(im);
 }
-template <>
-Timai16& Source(ImageState& im) {
-    return im.source16;
-}
-template <>
-Timai32& Source(ImageState& im) {
-    return im.source32;
-}
-template <>
-Timar32& Source(ImageState& im) {
-    return im.sourceR32;
-}
-template <>
-Timar64& Source(ImageState& im) {
-    return im.sourceR64;
-}
-
 template <typename T>
-PixelArray<T>& Current(ImageState& im);
-template <>
-Timai8& Current(ImageState& im) {
-    return im.pixels8;
-}
-template <>
-Timai16& Current(ImageState& im) {
-    return im.pixels16;
-}
-template <>
-Timai32& Current(ImageState& im) {
-    return im.pixels32;
-}
-template <>
-Timar32& Current(ImageState& im) {
-    return im.pixelsR32;
-}
-template <>
-Timar64& Current(ImageState& im) {
-    return im.pixelsR64;
+PixelArray<T>& Current(ImageState& im) {
+    return ArrayOf<T, false>(im);
 }
 
 template <typename T>
@@ -75,8 +47,9 @@ constexpr int BitpixOf() {
     return -64;
 }
 
-// An image as the load step leaves it: current pixels, their as-loaded copy, statistics of
-// some earlier computation (recognisable values, so a test can tell whether they moved).
+// An image of one kind filled with one value, with statistics of some earlier computation
+// (recognisable values, so a test can tell whether they moved). Tests set their pixels, then
+// take the as-loaded copy with SaveSourcePixels, as the load step does.
 template <typename T>
 ImageState MakeImage(int width, int height, T fill = T{}) {
     ImageState im;
@@ -92,11 +65,6 @@ ImageState MakeImage(int width, int height, T fill = T{}) {
     im.mean = 3.25L;
     im.sigma = 1.5L;
     return im;
-}
-
-template <typename T>
-void Loaded(ImageState& im) {
-    SaveSourcePixels(im);
 }
 
 // ---- The rule, one pixel at a time, written as plainly as possible ----
@@ -217,7 +185,7 @@ void CompareWithReference(int width, int height, unsigned seed, const std::vecto
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             Current<T>(base)[y][x] = RandomPixel<T>(gen);
-    Loaded<T>(base);
+    SaveSourcePixels(base);
     // A current image different from the source, as after an earlier filter: the border
     // must keep it.
     for (int y = 0; y < height; ++y)
@@ -306,7 +274,7 @@ TEST(FilterKernels, TableSizesDivisorsAndIdentity) {
 
 TEST(FilterImage, LowPassKeepsAUniformImageAndFillsTheStatistics) {
     ImageState im = MakeImage<std::uint8_t>(6, 5, 10);
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, 1, 9e99L), 4 * 3);
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 6; ++x)
@@ -319,7 +287,7 @@ TEST(FilterImage, LowPassKeepsAUniformImageAndFillsTheStatistics) {
 
 TEST(FilterImage, EdgeGivesZeroOnUniformDataAndClipsEightBitResults) {
     ImageState im = MakeImage<std::uint8_t>(5, 5, 90);
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, 10, 9e99L), 9);
     for (int y = 1; y < 4; ++y)
         for (int x = 1; x < 4; ++x)
@@ -328,7 +296,7 @@ TEST(FilterImage, EdgeGivesZeroOnUniformDataAndClipsEightBitResults) {
     // One bright pixel: 8 x 255 at it (clipped to 255), -255 around it (clipped to 0).
     ImageState spot = MakeImage<std::uint8_t>(5, 5, 0);
     spot.pixels8[2][2] = 255;
-    Loaded<std::uint8_t>(spot);
+    SaveSourcePixels(spot);
     FilterImage(spot, 10, 9e99L);
     EXPECT_EQ(spot.pixels8[2][2], 255);
     EXPECT_EQ(spot.pixels8[1][1], 0);
@@ -341,7 +309,7 @@ TEST(FilterImage, EdgeGivesZeroOnUniformDataAndClipsEightBitResults) {
 TEST(FilterImage, FocusAroundASinglePixel) {
     ImageState im = MakeImage<std::uint8_t>(7, 7, 0);
     im.pixels8[3][3] = 200;
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, 8, 9e99L), 25);
     EXPECT_EQ(im.pixels8[3][3], 255);  // 1000 clipped
     EXPECT_EQ(im.pixels8[2][3], 0);    // -200 clipped
@@ -356,14 +324,14 @@ TEST(FilterImage, FocusAroundASinglePixel) {
 TEST(FilterImage, SixteenBitResultsClipToTheType) {
     ImageState im = MakeImage<std::int16_t>(3, 3, 0);
     im.pixels16[1][1] = 8000;  // Focus 2: 5 x 8000 = 40000
-    Loaded<std::int16_t>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, 8, 9e99L), 1);
     EXPECT_EQ(im.pixels16[1][1], 32767);
     EXPECT_EQ(im.dataMax, 32767);
 
     ImageState low = MakeImage<std::int16_t>(3, 3, 0);
     low.pixels16[1][1] = -8000;
-    Loaded<std::int16_t>(low);
+    SaveSourcePixels(low);
     FilterImage(low, 8, 9e99L);
     EXPECT_EQ(low.pixels16[1][1], -32768);
     EXPECT_EQ(low.dataMin, -32768);
@@ -372,7 +340,7 @@ TEST(FilterImage, SixteenBitResultsClipToTheType) {
 TEST(FilterImage, ThirtyTwoBitResultsClipToTheType) {
     ImageState im = MakeImage<std::int32_t>(3, 3, -2000000000);
     im.pixels32[1][1] = 2000000000;
-    Loaded<std::int32_t>(im);
+    SaveSourcePixels(im);
     FilterImage(im, 8, 9e99L);  // 5 x 2e9 + 4 x 2e9
     EXPECT_EQ(im.pixels32[1][1], std::numeric_limits<std::int32_t>::max());
 }
@@ -383,7 +351,7 @@ TEST(FilterImage, RealResultsRoundHalvesToEvenWithoutClipping) {
     im.pixelsR32[1][1] = 12.5f;
     im.pixelsR32[1][2] = 13.5f;
     im.pixelsR32[1][3] = -2.5f;
-    Loaded<float>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, -1, 9e99L), 3);
     EXPECT_EQ(im.pixelsR32[1][1], 12.0f);
     EXPECT_EQ(im.pixelsR32[1][2], 14.0f);
@@ -395,12 +363,12 @@ TEST(FilterImage, RealResultsRoundHalvesToEvenWithoutClipping) {
     // Far beyond any integer type: rounding needs no integer conversion, and no clipping.
     ImageState big = MakeImage<double>(3, 3, 0);
     big.pixelsR64[1][1] = 1e300;
-    Loaded<double>(big);
+    SaveSourcePixels(big);
     FilterImage(big, 8, 1e4000L);
     EXPECT_EQ(big.pixelsR64[1][1], static_cast<double>(5.0L * 1e300));
     ImageState small = MakeImage<double>(3, 3, 0);
     small.pixelsR64[1][1] = -0.3;
-    Loaded<double>(small);
+    SaveSourcePixels(small);
     FilterImage(small, -1, 9e99L);
     EXPECT_EQ(small.pixelsR64[1][1], 0.0);
     EXPECT_TRUE(std::signbit(small.pixelsR64[1][1]));  // rounds to -0, as nearbyint does
@@ -411,7 +379,7 @@ TEST(FilterImage, StatisticsUseTheValueBeforeRounding) {
     ImageState im = MakeImage<std::uint8_t>(5, 5, 100);
     for (int i = 0; i < 10; ++i)
         im.pixels8[i / 5][i % 5] = 101;
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, 5, 9e99L), 1);
     EXPECT_EQ(im.pixels8[2][2], 100);
     const long double v = 2510.0L / 25;
@@ -426,7 +394,7 @@ TEST(FilterImage, StatisticsAreInPhysicalUnits) {
     ImageState im = MakeImage<std::uint8_t>(3, 3, 10);
     im.bscale = 2;
     im.bzero = -5;
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     FilterImage(im, 2, 9e99L);
     EXPECT_EQ(im.pixels8[1][1], 10);
     EXPECT_EQ(im.mean, 15);
@@ -445,7 +413,7 @@ TEST(FilterImage, SixteenBitThresholdZeroWithUnsignedOffset) {
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 6; ++x)
             im.pixels16[y][x] = values[y][x];
-    Loaded<std::int16_t>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, 2, 0), 8);
     // Filtered: [1][1] = (-300*6 + 500*2 + -100 + 700... ) / 9, and so on.
     auto mean9 = [&](int y, int x) {
@@ -476,7 +444,7 @@ TEST(FilterImage, LowPassTwiceIsLowPassOnce) {
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 40; ++x)
             im.pixels16[y][x] = static_cast<std::int16_t>(gen() % 2000);
-    Loaded<std::int16_t>(im);
+    SaveSourcePixels(im);
     FilterImage(im, 2, 9e99L);
     const ImageState once = im;
     FilterImage(im, 2, 9e99L);
@@ -488,14 +456,14 @@ TEST(FilterImage, LowPassTwiceIsLowPassOnce) {
 TEST(FilterImage, NoInteriorPixelLeavesEverythingAlone) {
     ImageState im = MakeImage<std::uint8_t>(4, 4, 50);
     im.pixels8[1][1] = 200;
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     const ImageState before = im;
     EXPECT_EQ(FilterImage(im, 5, 9e99L), 0);  // 5 x 5 kernel, 4 x 4 image
     EXPECT_EQ(im.pixels8, before.pixels8);
     ExpectSameStats(im, before, "5x5 on 4x4");
 
     ImageState narrow = MakeImage<double>(2, 9, 1.5);
-    Loaded<double>(narrow);
+    SaveSourcePixels(narrow);
     EXPECT_EQ(FilterImage(narrow, 1, 9e99L), 0);
     EXPECT_EQ(narrow.mean, 3.25L);
     EXPECT_EQ(narrow.dataMin, -7);
@@ -505,7 +473,7 @@ TEST(FilterImage, ThresholdBelowEveryValueCopiesTheSource) {
     // 8-bit: nothing filtered, nothing counted, statistics untouched, current = source.
     ImageState im = MakeImage<std::uint8_t>(6, 6, 30);
     im.pixels8[2][3] = 90;
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 6; ++x)
             im.pixels8[y][x] = 1;  // an earlier filter's output
@@ -517,7 +485,7 @@ TEST(FilterImage, ThresholdBelowEveryValueCopiesTheSource) {
     EXPECT_EQ(im.pixels8[0][0], 1);  // the border ring is not written
 
     ImageState r = MakeImage<float>(4, 4, 2.5f);
-    Loaded<float>(r);
+    SaveSourcePixels(r);
     EXPECT_EQ(FilterImage(r, 1, 2.5L), 0);
     EXPECT_EQ(r.pixelsR32, r.sourceR32);
 
@@ -525,7 +493,7 @@ TEST(FilterImage, ThresholdBelowEveryValueCopiesTheSource) {
     ImageState s = MakeImage<std::int16_t>(4, 4, 100);
     s.pixels16[1][2] = 300;
     s.bzero = 32768;
-    Loaded<std::int16_t>(s);
+    SaveSourcePixels(s);
     EXPECT_EQ(FilterImage(s, 1, -32768), 4);
     EXPECT_EQ(s.pixels16, s.source16);
     EXPECT_EQ(s.dataMin, 32868);
@@ -539,7 +507,7 @@ TEST(FilterImage, FiveByFiveAfterThreeByThreeKeepsTheInnerRing) {
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 9; ++x)
             im.pixels8[y][x] = static_cast<std::uint8_t>(gen());
-    Loaded<std::uint8_t>(im);
+    SaveSourcePixels(im);
     FilterImage(im, 10, 9e99L);
     const Timai8 afterEdge = im.pixels8;
     FilterImage(im, 5, 9e99L);
@@ -556,13 +524,13 @@ TEST(FilterImage, FiveByFiveAfterThreeByThreeKeepsTheInnerRing) {
 TEST(FilterImage, OtherKindsAndMismatchedArraysAreSafe) {
     ImageState picture = MakeImage<std::uint8_t>(5, 5, 9);
     picture.bitpix = 24;  // a picture shown in its own colours: no pixel arrays of its kind
-    Loaded<std::uint8_t>(picture);
+    SaveSourcePixels(picture);
     EXPECT_EQ(FilterImage(picture, 1, 9e99L), 0);
     EXPECT_EQ(picture.mean, 3.25L);
 
     // A recorded size larger than the arrays: only what both arrays hold is touched.
     ImageState im = MakeImage<std::int32_t>(6, 6, 4);
-    Loaded<std::int32_t>(im);
+    SaveSourcePixels(im);
     im.width = 50;
     im.height = 40;
     EXPECT_EQ(FilterImage(im, 2, 9e99L), 16);
@@ -577,7 +545,7 @@ TEST(FilterImage, NegativeScaleSwapsTheExtremes) {
     im.pixels16[1][3] = 90;
     im.bscale = -2;
     im.bzero = 1;
-    Loaded<std::int16_t>(im);
+    SaveSourcePixels(im);
     EXPECT_EQ(FilterImage(im, -1, 9e99L), 3);
     EXPECT_EQ(im.dataMin, -179);
     EXPECT_EQ(im.dataMax, 1);
@@ -587,7 +555,7 @@ TEST(FilterImage, NotANumberInRealDataFollowsTheRule) {
     ImageState im = MakeImage<float>(6, 6, 1.0f);
     im.pixelsR32[2][2] = std::numeric_limits<float>::quiet_NaN();
     im.pixelsR32[3][4] = std::numeric_limits<float>::infinity();
-    Loaded<float>(im);
+    SaveSourcePixels(im);
     for (int index : {1, 3, 6, 8, 14}) {
         ImageState expected = im;
         ImageState actual = im;
