@@ -347,7 +347,8 @@ void TcopyAstroForm::buildControls() {
     auto* right = new QVBoxLayout;
     right->setSpacing(3);
 
-    Label2 = MakeLabel(QStringLiteral(" "), "Label2", this);
+    Label2 = new CaptionLabel(QStringLiteral(" "), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     Label2->setTextFormat(Qt::PlainText);
     right->addWidget(Label2);

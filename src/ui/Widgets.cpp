@@ -112,6 +112,17 @@ void ColourBarImage::paintEvent(QPaintEvent*) {
     if (!picture_.isNull()) p.drawImage(0, 0, picture_);
 }
 
+// ---- Captions ----
+
+void CaptionLabel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QRect area = contentsRect();
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(area, static_cast<int>(alignment()) | Qt::TextSingleLine,
+               fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+}
+
 // ---- Threshold scroll bars ----
 
 ThresholdScrollBar::ThresholdScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QScrollBar>
@@ -56,6 +57,17 @@ class ColourBarImage : public QWidget {
 
   private:
     QImage picture_;
+};
+
+// A one-line caption that ends with "..." where it does not fit, rather than being cut in the
+// middle of a character; text() and the tooltip keep the whole text.
+class CaptionLabel : public QLabel {
+    Q_OBJECT
+  public:
+    using QLabel::QLabel;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A horizontal scroll bar whose keys move it the usual way for a value slider: Right, Down
