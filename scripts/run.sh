@@ -8,15 +8,15 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 
 samples="$PWD/samples"
-if [ -x build/src/app/pelorin ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
-  exec build/src/app/pelorin "$samples"
+if [ -x build/bin/pelorin ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
+  exec build/bin/pelorin "$samples"
 fi
 
 echo "No display here: converting the samples with pelorin-convert instead." >&2
 out="$PWD/build/samples-bmp"
 mkdir -p "$out"
-if [ -x build/src/cli/pelorin-convert ]; then
-  build/src/cli/pelorin-convert --palettes "$PWD/palettes" --dest "$out" --caption "$samples"/*
+if [ -x build/bin/pelorin-convert ]; then
+  build/bin/pelorin-convert --palettes "$PWD/palettes" --dest "$out" --caption "$samples"/*
   echo "BMP files written to $out" >&2
 else
   echo "pelorin-convert is not built yet." >&2

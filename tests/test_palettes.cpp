@@ -142,6 +142,12 @@ TEST(PaletteFiles, DecimalCommasFailWithInvalidNumericInput) {
     } catch (const OperationError& e) {
         EXPECT_STREQ(e.what(), "Invalid numeric input");
     }
+    // The window still starts in its empty state, with the grey ramp.
+    EXPECT_TRUE(v.controls.radioGroup2Enabled);
+    EXPECT_FALSE(v.controls.displayControlsEnabled);
+    EXPECT_EQ(v.controls.label2, " ");
+    EXPECT_EQ(v.displayBitmap.width(), 1);
+    EXPECT_EQ(v.lut[30].red, 30);
 }
 
 TEST(PaletteFiles, BadIttNumberKeepsEntryZeroAndTheRest) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "sky/NumberText.h"
 
@@ -60,14 +61,21 @@ void Viewer::startUp() {
     controls.image1Width = 320;
     displayBitmap.create(1, 1, 8);
     colourBarBitmap.create(256, 1, 8);
-    loadItt();
-    lut = buildLutPalette();
+    // A malformed palette file is reported, but the window still starts in its empty state.
+    std::exception_ptr paletteError;
+    try {
+        loadItt();
+        lut = buildLutPalette();
+    } catch (...) {
+        paletteError = std::current_exception();
+    }
     displayBitmap.setPalette(PaletteColours(lut));
     colourBarBitmap.setPalette(PaletteColours(lut));
 
     setDisplayControlsEnabled(false);
     controls.radioGroup2Enabled = true;
     clearDisplay();
+    if (paletteError) std::rethrow_exception(paletteError);
 }
 
 // ---------------------------------------------------------------------------
