@@ -727,7 +727,10 @@ void TcopyAstroForm::syncFileList() {
     const QString edit3 = focused >= 0
                               ? FromPath(list.entries[static_cast<std::size_t>(focused)].name)
                               : currentMask();
-    if (Edit3->text() != edit3) Edit3->setText(edit3);
+    if (Edit3->text() != edit3) {
+        Edit3->setText(edit3);
+        Edit3->setCursorPosition(0);  // a long mask reads from its start
+    }
     FileListBox1->viewport()->update();
 }
 
