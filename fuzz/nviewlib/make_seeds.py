@@ -80,8 +80,8 @@ def pcx8():
 
 
 def gm(source, target, *options, fmt=""):
-    spec = f"{fmt}:{target}" if fmt else target
-    subprocess.run(["gm", "convert", source, *options, "+profile", "*", spec], check=True)
+    output = f"{fmt}:{target}" if fmt else target
+    subprocess.run(["gm", "convert", source, *options, "+profile", "*", output], check=True)
     with open(target, "rb") as f:
         return f.read()
 
