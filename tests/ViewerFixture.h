@@ -85,6 +85,23 @@ class ViewerTest : public ::testing::Test {
             viewer->itt[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
     }
 
+    // Points the list at the test folder and focuses and selects `name`, as a click would.
+    void Focus(const std::string& name) {
+        viewer->setFolder(dir.path().string(), "*.*");
+        auto& list = viewer->controls.fileList;
+        for (int i = 0; i < list.count(); ++i)
+            if (list.entries[static_cast<std::size_t>(i)].name == name) {
+                list.focused = i;
+                list.entries[static_cast<std::size_t>(i)].selected = true;
+                return;
+            }
+        FAIL() << name << " not listed";
+    }
+    void Click(const std::string& name) {
+        Focus(name);
+        viewer->FileListBox1Click();
+    }
+
     std::uint8_t Pixel(int x, int y) const { return viewer->displayBitmap.row(y)[x]; }
 
     TempDir dir;

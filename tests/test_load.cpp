@@ -26,25 +26,7 @@ std::vector<std::uint8_t> Cube(int cols, int rows, int planes,
 
 }  // namespace
 
-class Load : public ViewerTest {
-  protected:
-    // Writes the files, points the list at the folder and focuses + selects `name`.
-    void Focus(const std::string& name) {
-        viewer->setFolder(dir.path().string(), "*.*");
-        auto& list = viewer->controls.fileList;
-        for (int i = 0; i < list.count(); ++i)
-            if (list.entries[static_cast<std::size_t>(i)].name == name) {
-                list.focused = i;
-                list.entries[static_cast<std::size_t>(i)].selected = true;
-                return;
-            }
-        FAIL() << name << " not listed";
-    }
-    void Click(const std::string& name) {
-        Focus(name);
-        viewer->FileListBox1Click();
-    }
-};
+using Load = ViewerTest;
 
 TEST_F(Load, UpperCaseExtensionLoadsAsFits) {
     WriteFile(dir.file("image.FITS"), Cube(4, 3, 1));

@@ -36,19 +36,7 @@ Bitmap OnePixel(int bpp, std::initializer_list<std::uint8_t> bytes) {
 
 }  // namespace
 
-class Pictures : public ViewerTest {
-  protected:
-    void Load(const std::string& name) {
-        viewer->setFolder(dir.path().string(), "*.*");
-        auto& list = viewer->controls.fileList;
-        for (int i = 0; i < list.count(); ++i)
-            if (list.entries[static_cast<std::size_t>(i)].name == name) {
-                list.focused = i;
-                list.entries[static_cast<std::size_t>(i)].selected = true;
-            }
-        viewer->FileListBox1Click();
-    }
-};
+using Pictures = ViewerTest;
 
 TEST_F(Pictures, TwentyFourBitPlanes) {
     Bitmap b;
@@ -61,7 +49,7 @@ TEST_F(Pictures, TwentyFourBitPlanes) {
                                                  {"3", 30}, {"7", 30}, {"-2", 20}};
     for (const auto& [plane, value] : cases) {
         viewer->controls.edit4 = plane;
-        Load("c.bmp");
+        Click("c.bmp");
         EXPECT_EQ(viewer->image.pixels8[0][0], value) << plane;
         EXPECT_EQ(viewer->controls.label10, "/3");
     }
@@ -79,20 +67,20 @@ TEST_F(Pictures, EightFifteenAndThirtyTwoBitConversions) {
     pal.row(0)[0] = 3;
     pal.row(0)[1] = 250;
     pal.saveBmpFile(dir.file("p8.bmp"));
-    Load("p8.bmp");
+    Click("p8.bmp");
     // Palette indices, not the colours' brightness.
     EXPECT_EQ(viewer->image.pixels8[0][0], 3);
     EXPECT_EQ(viewer->image.pixels8[0][1], 250);
     EXPECT_EQ(viewer->image.dataMax, 250);
 
     OnePixel(15, {0x1F, 0x7C}).saveBmpFile(dir.file("p15.bmp"));
-    Load("p15.bmp");
+    Click("p15.bmp");
     EXPECT_EQ(viewer->image.pixels8[0][0], 77);
     EXPECT_EQ(viewer->image.sigma, 0);
     EXPECT_EQ(viewer->image.mean, 77);
 
     OnePixel(32, {10, 20, 30, 255}).saveBmpFile(dir.file("p32.bmp"));
-    Load("p32.bmp");
+    Click("p32.bmp");
     EXPECT_EQ(viewer->image.pixels8[0][1], 78);
 }
 
@@ -106,11 +94,11 @@ TEST_F(Pictures, OneAndFourBitPicturesInBothModes) {
         const std::string name = "low" + std::to_string(bpp) + ".bmp";
         b.saveBmpFile(dir.file(name));
         viewer->controls.radioGroup1 = 1;
-        Load(name);
+        Click(name);
         EXPECT_EQ(viewer->controls.label2, "Format non supporté.") << bpp;
         EXPECT_FALSE(viewer->image.loaded);
         viewer->controls.radioGroup1 = 0;
-        Load(name);
+        Click(name);
         EXPECT_EQ(viewer->controls.label2, name + "  8x2  " + std::to_string(bpp) + " bits");
         EXPECT_TRUE(viewer->image.loaded);
         EXPECT_TRUE(viewer->image.pictureShown);
@@ -131,7 +119,7 @@ TEST_F(Pictures, OneAndFourBitPicturesInBothModes) {
 
 TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
     WriteFile(dir.file("m31.jpg"), std::string("\xFF\xD8 not really"));
-    Load("m31.jpg");
+    Click("m31.jpg");
     EXPECT_FALSE(viewer->decoderAvailable());
     EXPECT_EQ(viewer->controls.label2, "Format non supporté.");
 
@@ -142,18 +130,18 @@ TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
     viewer = std::make_unique<Viewer>(dir.path().string(), std::move(fake));
     viewer->paletteFallbacks.clear();
     viewer->startUp();
-    Load("m31.jpg");
+    Click("m31.jpg");
     EXPECT_EQ(f->calls, 1);
     EXPECT_EQ(viewer->controls.label2, "m31.jpg  4x3  8 bits");
     EXPECT_EQ(viewer->controls.label10, "/3");
     viewer->controls.radioGroup1 = 0;
-    Load("m31.jpg");
+    Click("m31.jpg");
     EXPECT_EQ(viewer->controls.label2, "m31.jpg  4x3  24 bits");
     EXPECT_EQ(viewer->colourBarBitmap.row(0)[128], 0);
 }
 
 TEST_F(Pictures, InvalidBmpRaisesAndClears) {
     WriteFile(dir.file("bad.bmp"), std::string("BMxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"));
-    EXPECT_THROW(Load("bad.bmp"), OperationError);
+    EXPECT_THROW(Click("bad.bmp"), OperationError);
     EXPECT_FALSE(viewer->image.loaded);
 }

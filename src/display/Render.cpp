@@ -228,11 +228,6 @@ void MapWindow(const PixelArray<T>& pixels, const ZoomWindow& zoom, Bitmap& bitm
         t.join();
 }
 
-std::string BaseName(const std::string& path) {
-    const auto p = path.find_last_of("/\\");
-    return p == std::string::npos ? path : path.substr(p + 1);
-}
-
 }  // namespace
 
 int Viewer::PreviewWidthFor(int cols, int rows) {

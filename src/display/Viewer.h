@@ -30,6 +30,8 @@ std::vector<RgbColour> PaletteColours(const LutTable& lut);
 // Lower-cased extension of a path with its dot ("x/Image.FITS" -> ".fits"); empty when the
 // name has none.
 std::string LowerExtension(const std::string& path);
+// The file name of a path, without its folder.
+std::string BaseName(const std::string& path);
 // Whether a file name matches one of the ";"-separated wildcard masks, without regard to case.
 bool MatchesMasks(const std::string& name, const std::string& masks);
 

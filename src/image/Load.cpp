@@ -23,6 +23,11 @@ std::string LowerExtension(const std::string& path) {
     return ext;
 }
 
+std::string BaseName(const std::string& path) {
+    const auto p = path.find_last_of("/\\");
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
 namespace {
 
 // Extensions are matched whole: "x." or "x.f" belongs to no list.

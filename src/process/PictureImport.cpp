@@ -6,15 +6,6 @@
 
 namespace pelorin {
 
-namespace {
-
-std::string BaseName(const std::string& path) {
-    const auto p = path.find_last_of("/\\");
-    return p == std::string::npos ? path : path.substr(p + 1);
-}
-
-}  // namespace
-
 void Viewer::importPicture(const std::string& path) {
     image.bzero = 0;
     image.bscale = 1;
