@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 
 #include "sky/NumberText.h"
 
@@ -40,6 +41,12 @@ Viewer::Viewer(std::string programDir, std::unique_ptr<PictureDecoder> decoder)
     colourBarBitmap.create(256, 1, 8);
     displayBitmap.create(1, 1, 8);
     paletteFallbacks.push_back(std::string(PELORIN_DATA_DIR) + kPathSeparator + "palettes");
+    // An installed copy moved elsewhere as a whole: <prefix>/bin beside <prefix>/share.
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec && exe.has_parent_path())
+        paletteFallbacks.push_back(
+            (exe.parent_path().parent_path() / "share" / "pelorin" / "palettes").string());
 }
 
 Viewer::~Viewer() = default;

@@ -94,6 +94,9 @@ std::vector<std::string> DecoderModuleCandidates() {
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec && exe.has_parent_path()) {
         candidates.push_back((exe.parent_path() / kDecoderModuleName).string());
+        // An installed copy moved elsewhere as a whole: <prefix>/bin beside <prefix>/lib/pelorin.
+        candidates.push_back(
+            (exe.parent_path().parent_path() / "lib" / "pelorin" / kDecoderModuleName).string());
     }
     candidates.push_back((std::filesystem::path(PELORIN_LIB_DIR) / kDecoderModuleName).string());
     candidates.emplace_back(kDecoderModuleName);

@@ -123,11 +123,14 @@ TEST(DecoderLoader, FirstLoadableCandidateWins) {
 
 TEST(DecoderLoader, SearchesBesideTheExecutableThenTheInstalledFolderThenTheSystem) {
     const auto candidates = DecoderModuleCandidates();
-    ASSERT_EQ(candidates.size(), 3u);
+    ASSERT_EQ(candidates.size(), 4u);
     // This test program is built into the same folder as the module.
     EXPECT_TRUE(fs::equivalent(candidates[0], NVIEWLIB_MODULE_PATH)) << candidates[0];
-    EXPECT_EQ(fs::path(candidates[1]), fs::path(PELORIN_LIB_DIR) / "libnviewlib.so");
-    EXPECT_EQ(candidates[2], "libnviewlib.so");
+    // A whole installation moved elsewhere: <prefix>/lib/pelorin beside <prefix>/bin.
+    const fs::path exeDir = fs::path(candidates[0]).parent_path();
+    EXPECT_EQ(fs::path(candidates[1]), exeDir.parent_path() / "lib" / "pelorin" / "libnviewlib.so");
+    EXPECT_EQ(fs::path(candidates[2]), fs::path(PELORIN_LIB_DIR) / "libnviewlib.so");
+    EXPECT_EQ(candidates[3], "libnviewlib.so");
 }
 
 TEST(DecoderLoader, FindsTheModuleBesideTheProgram) {
