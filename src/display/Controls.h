@@ -76,7 +76,6 @@ struct TimerModel {
     int interval = 1000;
     std::function<void(bool enabled)> onStateChange;
     void restart() {
-        enabled = false;
         enabled = true;
         if (onStateChange) onStateChange(true);
     }
