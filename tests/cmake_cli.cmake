@@ -1,11 +1,7 @@
 # pelorin-convert tested end to end as a process; its BMP files are read back with PIL.
 if(TARGET pelorin-convert)
-  find_program(PELORIN_CLI_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
-  if(NOT PELORIN_CLI_PYTHON)
-    find_program(PELORIN_CLI_PYTHON NAMES python3)
-  endif()
   add_test(NAME converter_end_to_end
-    COMMAND ${PELORIN_CLI_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli_test.py
+    COMMAND ${PELORIN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli_test.py
             $<TARGET_FILE:pelorin-convert> ${PROJECT_SOURCE_DIR}/palettes)
   set_tests_properties(converter_end_to_end PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
