@@ -144,6 +144,11 @@ class Converter(unittest.TestCase):
         r = run("--header", self.path("bad.fit"))
         self.assertEqual(r.returncode, 1)
         self.assertIn('Mot clé "SIMPLE = T" manquant', r.stderr.decode("utf-8"))
+        with open(self.path("p.bmp"), "wb") as f:
+            f.write(b"BM")
+        r = run("--header", self.path("p.bmp"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"not a FITS or PIC file", r.stderr)
 
     def test_usage(self):
         r = run()

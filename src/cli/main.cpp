@@ -13,7 +13,6 @@
 
 #include "display/Viewer.h"
 #include "image/Errors.h"
-#include "image/Readers.h"
 #include "image/TextEncoding.h"
 #include "nviewlib/DecoderLoader.h"
 #include "sky/NumberText.h"
@@ -182,17 +181,10 @@ std::string Clock(double seconds) {
 
 int ListHeaders(Viewer& v, const Options& o) {
     for (const std::string& file : o.files) {
-        const std::string ext = LowerExtension(file);
-        std::string error;
-        bool ok = false;
-        if (ext == ".fit" || ext == ".fts" || ext == ".fits")
-            ok = ListFitsHeader(file, v.headerText, error, v.words);
-        else if (ext == ".pic")
-            ok = ListPicHeader(file, v.headerText);
-        else
-            error = "not a FITS or PIC file";
-        if (!ok) {
-            std::cerr << file << ": " << error << "\n";
+        v.image.errorText.clear();
+        if (!v.listHeader(file)) {
+            const std::string& why = v.image.errorText;
+            std::cerr << file << ": " << (why.empty() ? "not a FITS or PIC file" : why) << "\n";
             return 1;
         }
         if (o.files.size() > 1) std::cout << "==> " << file << " <==\n";

@@ -161,6 +161,9 @@ class Viewer {
     // Right button on the file list: lists the header of entry `index` (-1: no item there).
     void FileListBox1MouseDown(unsigned button, int index);
     void LoadSelectedFile();
+    // Lists the header of a FITS or PIC file into headerText. False for other files, and
+    // when the listing is refused (the reason is then in image.errorText).
+    bool listHeader(const std::string& path);
     // Points the file list at a folder: re-reads its entries with the mask.
     void setFolder(const std::string& folder, const std::string& mask);
     void BitBtn5Click();  // select all

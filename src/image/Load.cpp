@@ -191,16 +191,19 @@ void Viewer::LoadSelectedFile() {
     }
 }
 
+bool Viewer::listHeader(const std::string& path) {
+    const std::string ext = LowerExtension(path);
+    if (IsFits(ext)) return ListFitsHeader(path, headerText, image.errorText, words);
+    if (IsPic(ext)) return ListPicHeader(path, headerText);
+    return false;
+}
+
 void Viewer::FileListBox1MouseDown(unsigned button, int index) {
     if (button != kRightButton) return;
     image.errorText.clear();
     if (index < 0 || index >= controls.fileList.count()) return;
     const std::string path = controls.fileList.pathOf(index);
-    const std::string ext = LowerExtension(path);
-    bool success = false;
-    if (IsFits(ext)) success = ListFitsHeader(path, headerText, image.errorText, words);
-    if (IsPic(ext)) success = ListPicHeader(path, headerText);
-    if (success) {
+    if (listHeader(path)) {
         if (onShowHeader) onShowHeader(path);
     } else {
         controls.label2 = image.errorText;
