@@ -110,7 +110,11 @@ TEST(PaletteFiles, IttAllHalfMapsEveryLevelTo128) {
     auto v = ViewerWith(dir, {{"4_ramp.itt", Lines(255, "0.5")}});
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(v->itt[static_cast<std::size_t>(i)], 128) << i;
-    // The colour bar after a redraw is one flat colour.
+    // The colour bar is then one flat colour, palette entry 128.
+    v->buildColourBar();
+    for (int x = 0; x < 256; ++x)
+        ASSERT_EQ(v->colourBarBitmap.pixelColour(x, 0), v->colourBarBitmap.pixelColour(0, 0));
+    EXPECT_EQ(v->colourBarBitmap.row(0)[0], 128);
 }
 
 TEST(PaletteFiles, MyPalIsListedAsMyButNotFoundAsMyLut) {
