@@ -58,7 +58,7 @@ void BM_PlainDouble(benchmark::State& state) {
     const int index = static_cast<int>(state.range(0));
     const Kernel& k = KernelFor(index);
     const ImageState& src = SharedImage();
-    Timai16 out = src.source16;
+    PixelArray<std::int16_t> out = src.source16;
     const int h = k.size / 2;
     for (auto _ : state) {
         for (int y = h; y < kSide - h; ++y) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <random>
 
-#include "display/Viewer.h"
+#include "viewer/Viewer.h"
 
 using namespace pelorin;
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <span>
 
-#include "image/Errors.h"
+#include "base/Errors.h"
 #include "process/Bitmap.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "image/Errors.h"
+#include "base/Errors.h"
 #include "image/Readers.h"
 
 namespace {

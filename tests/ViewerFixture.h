@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "TestUtil.h"
-#include "display/Viewer.h"
+#include "viewer/Viewer.h"
 
 namespace pelorin::test {
 
@@ -99,7 +99,7 @@ class ViewerTest : public ::testing::Test {
     }
     void Click(const std::string& name) {
         Focus(name);
-        viewer->FileListBox1Click();
+        viewer->openFocusedFile();
     }
 
     std::uint8_t Pixel(int x, int y) const { return viewer->displayBitmap.row(y)[x]; }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image/Errors.h"
+#include "base/Errors.h"
 #include "process/Bitmap.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "sky/NumberText.h"
+#include "base/NumberText.h"
 #include "sky/Wcs.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "ViewerFixture.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 using namespace pelorin;
 using namespace pelorin::test;
@@ -43,7 +43,7 @@ class Batch : public ViewerTest {
         viewer->setFolder(src.path().string(), "*.*");
         for (auto& e : viewer->controls.fileList.entries)
             e.selected = std::find(selected.begin(), selected.end(), e.name) != selected.end();
-        viewer->controls.directoryEdit1 = out.path().string();
+        viewer->controls.destination = out.path().string();
     }
     TempDir src, out;
 };
@@ -51,7 +51,7 @@ class Batch : public ViewerTest {
 TEST_F(Batch, NoSelectionWritesNothing) {
     WriteFile(src.file("a.fit"), Fits16(4, 4, 1));
     List({});
-    viewer->BitBtn1Click();
+    viewer->saveSelectedAsBmp();
     EXPECT_TRUE(fs::is_empty(out.path()));
     EXPECT_FALSE(viewer->image.loaded);
 }
@@ -68,7 +68,7 @@ TEST_F(Batch, WritesEachRenderingAndKeepsTheLastLoaded) {
     };
     int repaints = 0;
     viewer->onRepaint = [&] { ++repaints; };
-    viewer->BitBtn1Click(&obs);
+    viewer->saveSelectedAsBmp(&obs);
     EXPECT_EQ(started, (std::vector<std::string>{"0/2 a.fit", "1/2 b.fts"}));
     EXPECT_EQ(repaints, 2);
     const Bitmap a = Bitmap::ReadBmpFile(out.file("a.bmp"));
@@ -79,7 +79,7 @@ TEST_F(Batch, WritesEachRenderingAndKeepsTheLastLoaded) {
     EXPECT_EQ(b.width(), 3);
     EXPECT_FALSE(fs::exists(out.file("c.bmp")));
     // What was written is what the display shows for the last file.
-    EXPECT_EQ(viewer->controls.label2, "b.fts  3x5  16 bits");
+    EXPECT_EQ(viewer->controls.status, "b.fts  3x5  16 bits");
     EXPECT_TRUE(b.bits() == viewer->displayBitmap.bits());
     EXPECT_EQ(b.palette(), viewer->displayBitmap.palette());
 }
@@ -89,16 +89,16 @@ TEST_F(Batch, ZoomIsNotWhatIsSavedAndSeparatorIsOptional) {
     List({"a.fit"});
     const std::string withSep = out.path().string() + "/";
     EXPECT_EQ(viewer->destinationPath("a.fit"), out.file("a.bmp"));
-    viewer->controls.directoryEdit1 = withSep;
+    viewer->controls.destination = withSep;
     EXPECT_EQ(viewer->destinationPath("a.fit"), out.file("a.bmp"));
     EXPECT_EQ(viewer->destinationPath("ngc 7000.fts"), out.file("ngc 7000.bmp"));
     EXPECT_EQ(viewer->destinationPath("a.b.jpeg"), out.file("a.b.bmp"));
     EXPECT_EQ(viewer->destinationPath("flat"), out.file("flat.bmp"));
     // A relative destination is taken from the listed folder.
-    viewer->controls.directoryEdit1 = std::string(".") + kPathSeparator;
+    viewer->controls.destination = std::string(".") + kPathSeparator;
     EXPECT_EQ(viewer->destinationPath("a.fit"), src.file("a.bmp"));
-    viewer->controls.directoryEdit1 = withSep;
-    viewer->BitBtn1Click();
+    viewer->controls.destination = withSep;
+    viewer->saveSelectedAsBmp();
     EXPECT_EQ(Bitmap::ReadBmpFile(out.file("a.bmp")).width(), 8);
 }
 
@@ -110,7 +110,7 @@ TEST_F(Batch, RejectedFileInTheMiddleIsOnePixelBlackAndTheBatchGoesOn) {
     std::vector<BatchEntryReport> reports;
     BatchObserver obs;
     obs.onFileDone = [&](const BatchEntryReport& r) { reports.push_back(r); };
-    viewer->BitBtn1Click(&obs);
+    viewer->saveSelectedAsBmp(&obs);
     const Bitmap b = Bitmap::ReadBmpFile(out.file("b.bmp"));
     EXPECT_EQ(b.width(), 1);
     EXPECT_EQ(b.height(), 1);
@@ -125,10 +125,10 @@ TEST_F(Batch, RejectedFileInTheMiddleIsOnePixelBlackAndTheBatchGoesOn) {
 TEST_F(Batch, TwentyFourBitKeepsTheRenderedColours) {
     WriteFile(src.file("a.fit"), Fits16(7, 3, 1));
     List({"a.fit"});
-    viewer->BitBtn1Click();
+    viewer->saveSelectedAsBmp();
     const Bitmap eight = Bitmap::ReadBmpFile(out.file("a.bmp"));
-    viewer->controls.checkBox1 = true;
-    viewer->BitBtn1Click();
+    viewer->controls.force24Bit = true;
+    viewer->saveSelectedAsBmp();
     const Bitmap full = Bitmap::ReadBmpFile(out.file("a.bmp"));
     EXPECT_EQ(full.bitsPerPixel(), 24);
     EXPECT_TRUE(full.palette().empty());
@@ -141,26 +141,26 @@ TEST_F(Batch, PlaneFromLayerEditAndItsWriteBackBeforeAPicture) {
     WriteFile(src.file("cube.fit"), Fits16(4, 4, 3));
     Rgb(4, 2, 30, 20, 10).saveBmpFile(src.file("pic.bmp"));
     List({"cube.fit"});
-    viewer->controls.edit4 = "2";
-    viewer->BitBtn1Click();
+    viewer->controls.planeText = "2";
+    viewer->saveSelectedAsBmp();
     EXPECT_EQ(viewer->image.currentPlane, 2);
     EXPECT_EQ(viewer->image.dataMin, 50);
 
     // "Couche" at 0: the FITS reader raises it to 1 and writes it back, so the 24-bit
     // picture after it is read as its red plane, not the mean of its colours.
     List({"cube.fit", "pic.bmp"});
-    viewer->controls.edit4 = "0";
-    viewer->BitBtn1Click();
-    EXPECT_EQ(viewer->controls.edit4, "1");
+    viewer->controls.planeText = "0";
+    viewer->saveSelectedAsBmp();
+    EXPECT_EQ(viewer->controls.planeText, "1");
     EXPECT_EQ(viewer->image.pixels8[0][0], 10);
-    EXPECT_EQ(viewer->controls.label10, "/3");
+    EXPECT_EQ(viewer->controls.planeCount, "/3");
 }
 
 TEST_F(Batch, SharedDestinationKeepsTheLaterEntry) {
     WriteFile(src.file("m31.fit"), Fits16(6, 6, 1));
     WriteFile(src.file("m31.jpg"), std::string("\xFF\xD8\xFF"));
     List({"m31.fit", "m31.jpg"});
-    viewer->BitBtn1Click();
+    viewer->saveSelectedAsBmp();
     // No decoder here: the .jpg entry is rejected and its 1 x 1 BMP replaces the FITS one.
     EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 1);
 }
@@ -170,11 +170,11 @@ TEST_F(Batch, NeverOverwritesItsOwnSourcePicture) {
     WriteFile(src.file("y.fit"), Fits16(2, 2, 1));
     const auto before = ReadFile(src.file("x.bmp"));
     List({"x.bmp", "y.fit"});
-    viewer->controls.directoryEdit1 = std::string(".") + kPathSeparator;
+    viewer->controls.destination = std::string(".") + kPathSeparator;
     std::vector<BatchEntryReport> reports;
     BatchObserver obs;
     obs.onFileDone = [&](const BatchEntryReport& r) { reports.push_back(r); };
-    viewer->BitBtn1Click(&obs);
+    viewer->saveSelectedAsBmp(&obs);
     EXPECT_EQ(ReadFile(src.file("x.bmp")), before);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_TRUE(reports[0].skipped);
@@ -188,7 +188,7 @@ TEST_F(Batch, ErrorsEndTheBatchAndKeepWhatWasWritten) {
     List({"a.fit", "b.fit", "c.fit"});
     fs::remove(src.file("b.fit"));
     try {
-        viewer->BitBtn1Click();
+        viewer->saveSelectedAsBmp();
         FAIL();
     } catch (const OperationError& e) {
         EXPECT_STREQ(e.what(), "Invalid file name - b.fit");
@@ -198,9 +198,9 @@ TEST_F(Batch, ErrorsEndTheBatchAndKeepWhatWasWritten) {
 
     // A destination that does not exist.
     List({"a.fit"});
-    viewer->controls.directoryEdit1 = out.file("missing");
+    viewer->controls.destination = out.file("missing");
     try {
-        viewer->BitBtn1Click();
+        viewer->saveSelectedAsBmp();
         FAIL();
     } catch (const OperationError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot create file " + out.file("missing/a.bmp"));
@@ -209,8 +209,8 @@ TEST_F(Batch, ErrorsEndTheBatchAndKeepWhatWasWritten) {
     // A filter threshold that is not a number.
     List({"a.fit", "c.fit"});
     fs::remove(out.file("a.bmp"));
-    viewer->controls.comboBox3.select(1);
-    viewer->controls.edit5 = "lots";
-    EXPECT_THROW(viewer->BitBtn1Click(), OperationError);
+    viewer->controls.filterList.select(1);
+    viewer->controls.filterThresholdText = "lots";
+    EXPECT_THROW(viewer->saveSelectedAsBmp(), OperationError);
     EXPECT_FALSE(fs::exists(out.file("a.bmp")));
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "TestUtil.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 #include "process/Bitmap.h"
 
 using namespace pelorin;

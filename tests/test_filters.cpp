@@ -509,7 +509,7 @@ TEST(FilterImage, FiveByFiveAfterThreeByThreeKeepsTheInnerRing) {
             im.pixels8[y][x] = static_cast<std::uint8_t>(gen());
     SaveSourcePixels(im);
     FilterImage(im, 10, 9e99L);
-    const Timai8 afterEdge = im.pixels8;
+    const PixelArray<std::uint8_t> afterEdge = im.pixels8;
     FilterImage(im, 5, 9e99L);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 9; ++x) {

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "TestUtil.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 #include "image/Readers.h"
 
 using namespace pelorin;
@@ -534,7 +534,7 @@ TEST(FitsShortFile, PlaneBeyondTheEndOfTheFileReadsAsZeros) {
     const Loaded r = ReadBytes(bytes, 900);
     ASSERT_EQ(r.image.height, 2);
     EXPECT_EQ(r.image.currentPlane, 900);
-    Timai8 zeros;
+    PixelArray<std::uint8_t> zeros;
     zeros.resize(2, 3);
     EXPECT_EQ(r.image.pixels8, zeros);
     EXPECT_EQ(r.image.dataMin, 3);

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "TestUtil.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 #include "image/Readers.h"
 
 using namespace pelorin;

@@ -1,7 +1,7 @@
 // Loading the focused file by its extension: planes, failures, the "fixe" carry-over, the
 // filter at load, and the header listing on a right click.
 #include "ViewerFixture.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 using namespace pelorin;
 using namespace pelorin::test;
@@ -32,7 +32,7 @@ TEST_F(Load, UpperCaseExtensionLoadsAsFits) {
     WriteFile(dir.file("image.FITS"), Cube(4, 3, 1));
     Click("image.FITS");
     EXPECT_TRUE(viewer->image.loaded);
-    EXPECT_EQ(viewer->controls.label2, "image.FITS  4x3  16 bits");
+    EXPECT_EQ(viewer->controls.status, "image.FITS  4x3  16 bits");
     EXPECT_EQ(viewer->zoom.cols, 4);
     EXPECT_EQ(viewer->zoom.prevRowEnd, 3);
     EXPECT_EQ(viewer->image.source16, viewer->image.pixels16);
@@ -44,18 +44,18 @@ TEST_F(Load, PlanesFromTheLayerEdit) {
     WriteFile(dir.file("cube.fit"), Cube(3, 2, 3));
     Click("cube.fit");
     EXPECT_EQ(viewer->image.currentPlane, 1);
-    EXPECT_EQ(viewer->controls.edit4, "1");
-    EXPECT_EQ(viewer->controls.label10, "/3");
+    EXPECT_EQ(viewer->controls.planeText, "1");
+    EXPECT_EQ(viewer->controls.planeCount, "/3");
     EXPECT_EQ(viewer->image.dataMin, 1000);
-    viewer->Edit4Change("2");
+    viewer->setPlaneText("2");
     EXPECT_EQ(viewer->image.dataMin, 2000);
-    EXPECT_EQ(viewer->controls.edit4, "2");
-    viewer->Edit4Change("9");
+    EXPECT_EQ(viewer->controls.planeText, "2");
+    viewer->setPlaneText("9");
     EXPECT_EQ(viewer->image.currentPlane, 3);
-    EXPECT_EQ(viewer->controls.edit4, "3");
+    EXPECT_EQ(viewer->controls.planeText, "3");
     EXPECT_EQ(viewer->image.dataMin, 3000);
     // A non-number asks for plane 0, read as the first.
-    viewer->Edit4Change("x");
+    viewer->setPlaneText("x");
     EXPECT_EQ(viewer->image.dataMin, 1000);
 }
 
@@ -66,13 +66,13 @@ TEST_F(Load, UnselectedFocusAndUnknownExtensionsAreUnsupported) {
     Focus("a.fit");
     viewer->controls.fileList.entries[static_cast<std::size_t>(viewer->controls.fileList.focused)]
         .selected = false;
-    viewer->FileListBox1Click();
-    EXPECT_EQ(viewer->controls.label2, "Format non supporté.");
+    viewer->openFocusedFile();
+    EXPECT_EQ(viewer->controls.status, "Format non supporté.");
     EXPECT_FALSE(viewer->image.loaded);
     // Extensions are whole: "x." and "x.f" are no FITS files.
     for (const char* name : {"x.", "x.f"}) {
         Click(name);
-        EXPECT_EQ(viewer->controls.label2, "Format non supporté.") << name;
+        EXPECT_EQ(viewer->controls.status, "Format non supporté.") << name;
     }
 }
 
@@ -84,12 +84,12 @@ TEST_F(Load, RejectedFileBlanksDisplayAndFreezesLayerEdit) {
     Click("good.fit");
     ASSERT_TRUE(viewer->image.loaded);
     Click("bad.fit");
-    EXPECT_EQ(viewer->controls.label2, "Format non supporté.Mot clé \"BITPIX = 24\" ?");
+    EXPECT_EQ(viewer->controls.status, "Format non supporté.Mot clé \"BITPIX = 24\" ?");
     EXPECT_FALSE(viewer->image.loaded);
     EXPECT_EQ(viewer->displayBitmap.width(), 1);
     EXPECT_EQ(viewer->image.pixels16.rows(), 1);
     busyCount = 0;
-    viewer->Edit4Change("2");
+    viewer->setPlaneText("2");
     EXPECT_EQ(busyCount, 0);
     EXPECT_FALSE(viewer->image.loaded);
 }
@@ -100,7 +100,7 @@ TEST_F(Load, ErrorDuringLoadClearsDisplayAndPropagates) {
     Click("good.fit");
     Focus("num.fit");
     try {
-        viewer->FileListBox1Click();
+        viewer->openFocusedFile();
         FAIL();
     } catch (const OperationError& e) {
         EXPECT_STREQ(e.what(), "'abc' is not a valid floating point value");
@@ -109,15 +109,15 @@ TEST_F(Load, ErrorDuringLoadClearsDisplayAndPropagates) {
     EXPECT_EQ(viewer->image.height, 0);
     EXPECT_EQ(viewer->displayBitmap.width(), 1);
     // Nothing can read the stale window any more.
-    viewer->SpeedButton4Click();
-    viewer->Image1MouseMove(0, 10, 10);
-    EXPECT_EQ(viewer->controls.label1, " ");
+    viewer->zoomWhole();
+    viewer->previewMouseMove(0, 10, 10);
+    EXPECT_EQ(viewer->controls.readout, " ");
 }
 
 TEST_F(Load, FixedModeCarriesThresholdsToTheNextImage) {
     WriteFile(dir.file("a.fit"), Cube(4, 4, 1, {Card("DATAMIN", "1002"), Card("DATAMAX", "1010")}));
     WriteFile(dir.file("b.fit"), Cube(4, 4, 2));
-    viewer->RadioGroup2Click(kModeFixed);
+    viewer->setThresholdMode(kModeFixed);
     Click("a.fit");
     // The first image after start-up uses its own header thresholds.
     EXPECT_EQ(viewer->levels.low, 1002);
@@ -125,12 +125,12 @@ TEST_F(Load, FixedModeCarriesThresholdsToTheNextImage) {
     Click("b.fit");
     EXPECT_EQ(viewer->levels.low, 1002);
     EXPECT_EQ(viewer->levels.high, 1010);
-    EXPECT_EQ(viewer->controls.edit1, "1002.000");
+    EXPECT_EQ(viewer->controls.lowText, "1002.000");
 }
 
 TEST_F(Load, SelectedFilterIsAppliedAtLoad) {
     WriteFile(dir.file("f.fit"), Cube(5, 5, 1));
-    viewer->controls.comboBox3.select(10);  // Edge
+    viewer->controls.filterList.select(10);  // Edge
     Click("f.fit");
     // A linear ramp has no edges: every interior pixel becomes 0, the border stays.
     EXPECT_EQ(viewer->image.pixels16[2][2], 0);
@@ -139,7 +139,7 @@ TEST_F(Load, SelectedFilterIsAppliedAtLoad) {
     EXPECT_EQ(viewer->image.dataMin, 0);
     EXPECT_EQ(viewer->image.dataMax, 1);
     // A typed filter name (no item) is not applied at load.
-    viewer->controls.comboBox3.index = -1;
+    viewer->controls.filterList.index = -1;
     Click("f.fit");
     EXPECT_EQ(viewer->image.pixels16[2][2], viewer->image.source16[2][2]);
 }
@@ -148,21 +148,21 @@ TEST_F(Load, FilterButtonsApplyAndRestore) {
     WriteFile(dir.file("f.fit"), Cube(6, 6, 1));
     Click("f.fit");
     const auto loaded = viewer->image.pixels16;
-    viewer->controls.comboBox3.select(10);
-    viewer->SpeedButton7Click();
+    viewer->controls.filterList.select(10);
+    viewer->applySelectedFilter();
     EXPECT_EQ(viewer->image.pixels16[3][3], 0);
-    viewer->SpeedButton8Click();
+    viewer->restoreUnfiltered();
     EXPECT_EQ(viewer->image.pixels16, loaded);
     EXPECT_EQ(viewer->image.dataMax, viewer->image.sourceDataMax);
     // "None" applied is the restore.
-    viewer->SpeedButton7Click();
-    viewer->controls.comboBox3.select(0);
-    viewer->SpeedButton7Click();
+    viewer->applySelectedFilter();
+    viewer->controls.filterList.select(0);
+    viewer->applySelectedFilter();
     EXPECT_EQ(viewer->image.pixels16, loaded);
     // A bad threshold changes nothing.
-    viewer->controls.comboBox3.select(2);
-    viewer->controls.edit5 = "9,5";
-    EXPECT_THROW(viewer->SpeedButton7Click(), OperationError);
+    viewer->controls.filterList.select(2);
+    viewer->controls.filterThresholdText = "9,5";
+    EXPECT_THROW(viewer->applySelectedFilter(), OperationError);
     EXPECT_EQ(viewer->image.pixels16, loaded);
 }
 
@@ -180,19 +180,17 @@ TEST_F(Load, RightClickListsHeaderOrReportsWhy) {
             if (list.entries[static_cast<std::size_t>(i)].name == n) return i;
         return -1;
     };
-    viewer->FileListBox1MouseDown(kLeftButton, indexOf("h.fit"));
-    EXPECT_TRUE(shown.empty());
-    viewer->FileListBox1MouseDown(kRightButton, indexOf("h.fit"));
+    viewer->showHeaderOf(indexOf("h.fit"));
     EXPECT_EQ(shown, dir.file("h.fit"));
     EXPECT_EQ(viewer->headerText.front().substr(0, 6), "SIMPLE");
     shown.clear();
-    viewer->FileListBox1MouseDown(kRightButton, indexOf("nosimple.fit"));
+    viewer->showHeaderOf(indexOf("nosimple.fit"));
     EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(viewer->controls.label2, "Mot clé \"SIMPLE = T\" manquant");
-    viewer->FileListBox1MouseDown(kRightButton, indexOf("p.bmp"));
+    EXPECT_EQ(viewer->controls.status, "Mot clé \"SIMPLE = T\" manquant");
+    viewer->showHeaderOf(indexOf("p.bmp"));
     EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(viewer->controls.label2, "");
-    viewer->FileListBox1MouseDown(kRightButton, -1);
+    EXPECT_EQ(viewer->controls.status, "");
+    viewer->showHeaderOf(-1);
     EXPECT_TRUE(shown.empty());
 }
 
@@ -204,9 +202,9 @@ TEST_F(Load, FolderListingFollowsMasks) {
     for (const auto& e : viewer->controls.fileList.entries)
         names.push_back(e.name);
     EXPECT_EQ(names, (std::vector<std::string>{"a.fts", "b.FIT", "c.pic"}));
-    viewer->BitBtn5Click();
+    viewer->selectAllFiles();
     EXPECT_TRUE(viewer->controls.fileList.entries[2].selected);
-    viewer->BitBtn6Click();
+    viewer->selectNoFiles();
     EXPECT_FALSE(viewer->controls.fileList.entries[0].selected);
     EXPECT_TRUE(MatchesMasks("x.JPEG", "*.jpg;*.jpeg"));
     EXPECT_FALSE(MatchesMasks("x.jpgx", "*.jpg"));

@@ -1,8 +1,8 @@
 // Number text: '.' separator, halves away from zero in fixed text, general format.
 #include <gtest/gtest.h>
 
-#include "image/Errors.h"
-#include "sky/NumberText.h"
+#include "base/Errors.h"
+#include "base/NumberText.h"
 
 using namespace pelorin;
 

@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "ViewerFixture.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 using namespace pelorin;
 using pelorin::test::TempDir;
@@ -42,25 +42,25 @@ TEST(PaletteLists, NamesCutAtFirstDotLowerCasedSortedOnce) {
                               {"Log.itt", ""},
                               {"notes.txt", ""},
                               {".hidden.lut", ""}});
-    EXPECT_EQ(v->controls.comboBox1.items, (std::vector<std::string>{"aaa", "heat", "my", "ramp"}));
-    EXPECT_EQ(v->controls.comboBox1.text, "ramp");
-    EXPECT_EQ(v->controls.comboBox2.items, (std::vector<std::string>{"4_ramp", "log"}));
-    EXPECT_EQ(v->controls.comboBox2.text, "4_ramp");
-    EXPECT_EQ(v->controls.comboBox3.text, "None");
+    EXPECT_EQ(v->controls.lutList.items, (std::vector<std::string>{"aaa", "heat", "my", "ramp"}));
+    EXPECT_EQ(v->controls.lutList.text, "ramp");
+    EXPECT_EQ(v->controls.ittList.items, (std::vector<std::string>{"4_ramp", "log"}));
+    EXPECT_EQ(v->controls.ittList.text, "4_ramp");
+    EXPECT_EQ(v->controls.filterList.text, "None");
 }
 
 TEST(PaletteLists, FirstNameWhenNoRampAndEmptyWithoutFolder) {
     TempDir dir;
     auto v = ViewerWith(dir, {{"zeta.lut", ""}, {"beta.lut", ""}, {"neg.itt", ""}});
-    EXPECT_EQ(v->controls.comboBox1.text, "beta");
-    EXPECT_EQ(v->controls.comboBox2.text, "neg");
+    EXPECT_EQ(v->controls.lutList.text, "beta");
+    EXPECT_EQ(v->controls.ittList.text, "neg");
 
     TempDir empty;
     Viewer none(empty.path().string());
     none.paletteFallbacks.clear();
     none.startUp();
-    EXPECT_TRUE(none.controls.comboBox1.items.empty());
-    EXPECT_EQ(none.controls.comboBox1.index, -1);
+    EXPECT_TRUE(none.controls.lutList.items.empty());
+    EXPECT_EQ(none.controls.lutList.index, -1);
     EXPECT_EQ(none.itt[0], 1);
     EXPECT_EQ(none.itt[1], 1);
     EXPECT_EQ(none.itt[200], 200);
@@ -73,7 +73,7 @@ TEST(PaletteLists, InstalledPalettesWhenWorkingFolderHasNone) {
     Viewer v(work.path().string());
     v.paletteFallbacks = {installed.path().string()};
     v.startUp();
-    EXPECT_EQ(v.controls.comboBox1.items, (std::vector<std::string>{"heat"}));
+    EXPECT_EQ(v.controls.lutList.items, (std::vector<std::string>{"heat"}));
     EXPECT_EQ(v.lut[9].red, 255);
     EXPECT_EQ(v.lut[9].green, 0);
 }
@@ -120,7 +120,7 @@ TEST(PaletteFiles, IttAllHalfMapsEveryLevelTo128) {
 TEST(PaletteFiles, MyPalIsListedAsMyButNotFoundAsMyLut) {
     TempDir dir;
     auto v = ViewerWith(dir, {{"My.Pal.lut", Lines(255, "1 0 0")}});
-    ASSERT_EQ(v->controls.comboBox1.text, "my");
+    ASSERT_EQ(v->controls.lutList.text, "my");
     LutTable t = v->buildLutPalette();
     EXPECT_EQ(t[40].red, 40);
     EXPECT_EQ(t[40].green, 40);
@@ -147,9 +147,9 @@ TEST(PaletteFiles, DecimalCommasFailWithInvalidNumericInput) {
         EXPECT_STREQ(e.what(), "Invalid numeric input");
     }
     // The window still starts in its empty state, with the grey ramp.
-    EXPECT_TRUE(v.controls.radioGroup2Enabled);
+    EXPECT_TRUE(v.controls.thresholdModeEnabled);
     EXPECT_FALSE(v.controls.displayControlsEnabled);
-    EXPECT_EQ(v.controls.label2, " ");
+    EXPECT_EQ(v.controls.status, " ");
     EXPECT_EQ(v.displayBitmap.width(), 1);
     EXPECT_EQ(v.lut[30].red, 30);
 }
@@ -158,7 +158,7 @@ TEST(PaletteFiles, BadIttNumberKeepsEntryZeroAndTheRest) {
     TempDir dir;
     auto v = ViewerWith(dir, {{"4_ramp.itt", Lines(255, "0.5")}, {"bad.itt", "1\n1\nx\n1\n"}});
     ASSERT_EQ(v->itt[10], 128);
-    EXPECT_THROW(v->ComboBox2Change(1), OperationError);
+    EXPECT_THROW(v->selectItt(1), OperationError);
     EXPECT_EQ(v->itt[1], 255);
     EXPECT_EQ(v->itt[2], 255);
     EXPECT_EQ(v->itt[3], 128);
@@ -171,9 +171,9 @@ TEST(PaletteFiles, PickingBeforeAnyImageRedrawsNothing) {
         ViewerWith(dir, {{"ramp.lut", ""}, {"heat.lut", Lines(255, "1 0 0")}, {"4_ramp.itt", ""}});
     int busy = 0;
     v->onBusy = [&](bool on) { busy += on; };
-    v->ComboBox1Change(0);
-    v->ComboBox2Change(0);
+    v->selectLut(0);
+    v->selectItt(0);
     EXPECT_EQ(busy, 0);
-    EXPECT_EQ(v->controls.comboBox1.text, "heat");
+    EXPECT_EQ(v->controls.lutList.text, "heat");
     EXPECT_EQ(v->displayBitmap.width(), 1);
 }

@@ -1,6 +1,6 @@
 // Ordinary pictures: shown in their own colours, or turned into 8-bit pixel data.
 #include "ViewerFixture.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 using namespace pelorin;
 using namespace pelorin::test;
@@ -48,15 +48,15 @@ TEST_F(Pictures, TwentyFourBitPlanes) {
     const std::pair<const char*, int> cases[] = {{"0", 20}, {"1", 11}, {"2", 20},
                                                  {"3", 30}, {"7", 30}, {"-2", 20}};
     for (const auto& [plane, value] : cases) {
-        viewer->controls.edit4 = plane;
+        viewer->controls.planeText = plane;
         Click("c.bmp");
         EXPECT_EQ(viewer->image.pixels8[0][0], value) << plane;
-        EXPECT_EQ(viewer->controls.label10, "/3");
+        EXPECT_EQ(viewer->controls.planeCount, "/3");
     }
-    EXPECT_EQ(viewer->controls.edit4, "0");  // -2 limited to 0 and written back
+    EXPECT_EQ(viewer->controls.planeText, "0");  // -2 limited to 0 and written back
     EXPECT_EQ(viewer->image.bitpix, 8);
     EXPECT_EQ(viewer->image.headerHigh, 255);
-    EXPECT_EQ(viewer->controls.label2, "c.bmp  1x1  8 bits");
+    EXPECT_EQ(viewer->controls.status, "c.bmp  1x1  8 bits");
 }
 
 TEST_F(Pictures, EightFifteenAndThirtyTwoBitConversions) {
@@ -93,26 +93,26 @@ TEST_F(Pictures, OneAndFourBitPicturesInBothModes) {
         b.setPalette(colours);
         const std::string name = "low" + std::to_string(bpp) + ".bmp";
         b.saveBmpFile(dir.file(name));
-        viewer->controls.radioGroup1 = 1;
+        viewer->controls.pictureColours = PictureColours::Adjustable;
         Click(name);
-        EXPECT_EQ(viewer->controls.label2, "Format non supporté.") << bpp;
+        EXPECT_EQ(viewer->controls.status, "Format non supporté.") << bpp;
         EXPECT_FALSE(viewer->image.loaded);
-        viewer->controls.radioGroup1 = 0;
+        viewer->controls.pictureColours = PictureColours::Own;
         Click(name);
-        EXPECT_EQ(viewer->controls.label2, name + "  8x2  " + std::to_string(bpp) + " bits");
+        EXPECT_EQ(viewer->controls.status, name + "  8x2  " + std::to_string(bpp) + " bits");
         EXPECT_TRUE(viewer->image.loaded);
         EXPECT_TRUE(viewer->image.pictureShown);
         EXPECT_EQ(viewer->image.bitpix, bpp);
         EXPECT_FALSE(viewer->controls.displayControlsEnabled);
         EXPECT_EQ(viewer->displayBitmap.bitsPerPixel(), bpp);
-        EXPECT_EQ(viewer->controls.image1Width, 960);
+        EXPECT_EQ(viewer->controls.previewWidth, 960);
     }
     // Nothing that needs pixel data reacts to a picture shown in its own colours.
     const Bitmap shown = viewer->displayBitmap;
-    viewer->SpeedButton3Click();
-    viewer->SpeedButton4Click();
-    viewer->Image1MouseMove(kLeftButton, 5, 5);
-    viewer->Timer1Timer();
+    viewer->toggleFlipHorizontal();
+    viewer->zoomWhole();
+    viewer->previewMouseMove(kLeftButton, 5, 5);
+    viewer->redrawTimerExpired();
     EXPECT_EQ(viewer->displayBitmap, shown);
     EXPECT_FALSE(viewer->band.shown);
 }
@@ -121,7 +121,7 @@ TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
     WriteFile(dir.file("m31.jpg"), std::string("\xFF\xD8 not really"));
     Click("m31.jpg");
     EXPECT_FALSE(viewer->decoderAvailable());
-    EXPECT_EQ(viewer->controls.label2, "Format non supporté.");
+    EXPECT_EQ(viewer->controls.status, "Format non supporté.");
 
     Bitmap decoded;
     decoded.create(4, 3, 24);
@@ -132,11 +132,11 @@ TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
     viewer->startUp();
     Click("m31.jpg");
     EXPECT_EQ(f->calls, 1);
-    EXPECT_EQ(viewer->controls.label2, "m31.jpg  4x3  8 bits");
-    EXPECT_EQ(viewer->controls.label10, "/3");
-    viewer->controls.radioGroup1 = 0;
+    EXPECT_EQ(viewer->controls.status, "m31.jpg  4x3  8 bits");
+    EXPECT_EQ(viewer->controls.planeCount, "/3");
+    viewer->controls.pictureColours = PictureColours::Own;
     Click("m31.jpg");
-    EXPECT_EQ(viewer->controls.label2, "m31.jpg  4x3  24 bits");
+    EXPECT_EQ(viewer->controls.status, "m31.jpg  4x3  24 bits");
     EXPECT_EQ(viewer->colourBarBitmap.row(0)[128], 0);
 }
 

@@ -111,35 +111,35 @@ TEST_F(Render, DefaultTablesDrawLowestLevelWithIndexOne) {
 
 TEST_F(Render, PreviewWidthFlipsAndCaption) {
     ShowImage(16, 50, 100, [](int r, int c) { return r * 100 + c; });
-    EXPECT_EQ(viewer->controls.image1Width, 480);
+    EXPECT_EQ(viewer->controls.previewWidth, 480);
     EXPECT_EQ(Viewer::PreviewWidthFor(512, 512), 240);
     EXPECT_EQ(Viewer::PreviewWidthFor(640, 480), 320);
     EXPECT_EQ(Viewer::PreviewWidthFor(4000, 10), 3200);
-    EXPECT_EQ(viewer->controls.label2, "synthetic.fit  100x50  16 bits");
+    EXPECT_EQ(viewer->controls.status, "synthetic.fit  100x50  16 bits");
 
     const std::uint8_t topLeft = Pixel(0, 0);
     const std::uint8_t topRight = Pixel(99, 0);
     const std::uint8_t bottomLeft = Pixel(0, 49);
-    viewer->SpeedButton3Click();
-    EXPECT_TRUE(viewer->controls.speedButton3Down);
+    viewer->toggleFlipHorizontal();
+    EXPECT_TRUE(viewer->controls.flipHorizontalShown);
     EXPECT_EQ(Pixel(99, 0), topLeft);
     EXPECT_EQ(Pixel(0, 0), topRight);
-    viewer->SpeedButton3Click();
-    viewer->SpeedButton2Click();
-    EXPECT_TRUE(viewer->controls.speedButton2Down);
+    viewer->toggleFlipHorizontal();
+    viewer->toggleFlipVertical();
+    EXPECT_TRUE(viewer->controls.flipVerticalShown);
     EXPECT_EQ(Pixel(0, 49), topLeft);
     EXPECT_EQ(Pixel(0, 0), bottomLeft);
     // Orientation from the header: no sky coordinates here, so both flips go off.
-    viewer->SpeedButton6Click();
+    viewer->orientFromHeader();
     EXPECT_FALSE(viewer->zoom.flipVertical);
-    EXPECT_FALSE(viewer->controls.speedButton2Down);
+    EXPECT_FALSE(viewer->controls.flipVerticalShown);
     EXPECT_EQ(Pixel(0, 0), topLeft);
 }
 
 TEST_F(Render, FlipButtonsWithoutImageOnlyToggle) {
-    viewer->SpeedButton3Click();
+    viewer->toggleFlipHorizontal();
     EXPECT_TRUE(viewer->zoom.flipHorizontal);
-    EXPECT_TRUE(viewer->controls.speedButton3Down);
+    EXPECT_TRUE(viewer->controls.flipHorizontalShown);
     EXPECT_EQ(busyCount, 0);
     EXPECT_EQ(viewer->displayBitmap.width(), 1);
 }
@@ -240,8 +240,8 @@ TEST_F(Render, ClearDisplayAndUnsupportedFormat) {
     viewer->image.errorText = "Mot clé \"NAXIS < 2\"";
     viewer->showUnsupportedFormat();
     EXPECT_FALSE(viewer->image.loaded);
-    EXPECT_EQ(viewer->controls.label2, "Format non supporté.Mot clé \"NAXIS < 2\"");
-    EXPECT_EQ(viewer->controls.label1, " ");
+    EXPECT_EQ(viewer->controls.status, "Format non supporté.Mot clé \"NAXIS < 2\"");
+    EXPECT_EQ(viewer->controls.readout, " ");
     EXPECT_EQ(viewer->displayBitmap.width(), 1);
     EXPECT_EQ(viewer->displayBitmap.pixelColour(0, 0), (RgbColour{0, 0, 0}));
     EXPECT_EQ(viewer->image.pixels8.rows(), 1);
@@ -249,8 +249,8 @@ TEST_F(Render, ClearDisplayAndUnsupportedFormat) {
     EXPECT_EQ(viewer->colourBarBitmap.pixelColour(200, 0), (RgbColour{0, 0, 0}));
     // Nothing may redraw the stale window now.
     busyCount = 0;
-    viewer->SpeedButton4Click();
-    viewer->Timer1Timer();
+    viewer->zoomWhole();
+    viewer->redrawTimerExpired();
     EXPECT_EQ(viewer->displayBitmap.width(), 1);
 }
 
@@ -258,6 +258,6 @@ TEST_F(Render, DisablingControlsBlanksBarAndTexts) {
     ShowImage(8, 3, 3, [](int r, int) { return r; });
     viewer->setDisplayControlsEnabled(false);
     EXPECT_FALSE(viewer->controls.displayControlsEnabled);
-    EXPECT_EQ(viewer->controls.label2, " ");
+    EXPECT_EQ(viewer->controls.status, " ");
     EXPECT_EQ(viewer->colourBarBitmap.row(0)[100], 0);
 }

@@ -1,6 +1,6 @@
 // Display thresholds: the six modes, the scroll bars, the edits and the delayed redraw.
 #include "ViewerFixture.h"
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 using namespace pelorin;
 using pelorin::test::ViewerTest;
@@ -31,13 +31,13 @@ TEST_F(Thresholds, FlatImageWidensRangeByOne) {
     EXPECT_EQ(viewer->levels.high, 6);
     EXPECT_EQ(viewer->levels.range, 1);
     EXPECT_DOUBLE_EQ(viewer->levels.step, 0.0001);
-    EXPECT_EQ(viewer->controls.edit1, "5.000");
-    EXPECT_EQ(viewer->controls.edit2, "6.000");
+    EXPECT_EQ(viewer->controls.lowText, "5.000");
+    EXPECT_EQ(viewer->controls.highText, "6.000");
     // The bars take the start-up computation's range.
-    EXPECT_EQ(viewer->controls.scrollBar1.min(), 0);
-    EXPECT_EQ(viewer->controls.scrollBar1.max(), 30000);
-    EXPECT_EQ(viewer->controls.scrollBar1.largeChange, 3000);
-    EXPECT_EQ(viewer->controls.scrollBar2.smallChange, 100);
+    EXPECT_EQ(viewer->controls.lowBar.min(), 0);
+    EXPECT_EQ(viewer->controls.lowBar.max(), 30000);
+    EXPECT_EQ(viewer->controls.lowBar.largeChange, 3000);
+    EXPECT_EQ(viewer->controls.highBar.smallChange, 100);
     EXPECT_FALSE(viewer->levels.settingScrollBars);
 }
 
@@ -59,8 +59,8 @@ TEST_F(Thresholds, SigmaAndSeventyPercentModes) {
     const double a = 2000.0 / 65535;
     EXPECT_NEAR(viewer->levels.low, 1000 - 200 * a, 1e-9);
     EXPECT_NEAR(viewer->levels.high, 1000 + 200 * (2 - a), 1e-9);
-    EXPECT_EQ(viewer->controls.edit1, "993.896");
-    EXPECT_EQ(viewer->controls.edit2, "1393.896");
+    EXPECT_EQ(viewer->controls.lowText, "993.896");
+    EXPECT_EQ(viewer->controls.highText, "1393.896");
 
     Compute(*viewer, kModeTwoSigma, 0, 65535, 1000, 200);
     EXPECT_NEAR(viewer->levels.low, 1000 - 400 * a, 1e-9);
@@ -73,60 +73,60 @@ TEST_F(Thresholds, SigmaAndSeventyPercentModes) {
     Compute(*viewer, kMode70, 0, 1000, 100, 10);
     EXPECT_EQ(viewer->levels.low, 30);
     EXPECT_EQ(viewer->levels.high, 730);
-    EXPECT_EQ(viewer->controls.edit1, "30.000");
-    EXPECT_EQ(viewer->controls.edit2, "730.000");
-    EXPECT_EQ(viewer->controls.scrollBar1.position(), viewer->positionOf(30));
+    EXPECT_EQ(viewer->controls.lowText, "30.000");
+    EXPECT_EQ(viewer->controls.highText, "730.000");
+    EXPECT_EQ(viewer->controls.lowBar.position(), viewer->positionOf(30));
 }
 
 TEST_F(Thresholds, FarFromZeroBarsClampButThresholdsStayExact) {
     ShowImage(16, 2, 2, [](int r, int c) { return 10000 + 100 * ((r + c) > 0); });
-    viewer->RadioGroup2Click(kModeData);
+    viewer->setThresholdMode(kModeData);
     busyCount = 0;
-    viewer->controls.timer1.enabled = false;
+    viewer->controls.redrawTimer.enabled = false;
     Compute(*viewer, kModeData, 10000, 10100, 10050, 40);
     EXPECT_EQ(viewer->levels.range, 100);
     EXPECT_DOUBLE_EQ(viewer->levels.step, 0.01);
-    EXPECT_EQ(viewer->controls.scrollBar1.position(), 30000);
-    EXPECT_EQ(viewer->controls.scrollBar2.position(), 30000);
+    EXPECT_EQ(viewer->controls.lowBar.position(), 30000);
+    EXPECT_EQ(viewer->controls.highBar.position(), 30000);
     EXPECT_EQ(viewer->levels.low, 10000);
     EXPECT_EQ(viewer->levels.high, 10100);
 
     // Another mode moves neither bar: nothing snapped, nothing scheduled.
-    viewer->RadioGroup2Click(kModeOneSigma);
-    EXPECT_FALSE(viewer->controls.timer1.enabled);
+    viewer->setThresholdMode(kModeOneSigma);
+    EXPECT_FALSE(viewer->controls.redrawTimer.enabled);
     EXPECT_GT(viewer->levels.low, 10000);
 
-    viewer->controls.scrollBar1.setPosition(29999);
+    viewer->controls.lowBar.setPosition(29999);
     EXPECT_DOUBLE_EQ(viewer->levels.low, 199.99);
-    EXPECT_EQ(viewer->controls.edit1, "200.0");
-    EXPECT_TRUE(viewer->controls.timer1.enabled);
+    EXPECT_EQ(viewer->controls.lowText, "200.0");
+    EXPECT_TRUE(viewer->controls.redrawTimer.enabled);
     EXPECT_EQ(busyCount, 0);  // no redraw until the timer fires
-    viewer->Timer1Timer();
-    EXPECT_FALSE(viewer->controls.timer1.enabled);
+    viewer->redrawTimerExpired();
+    EXPECT_FALSE(viewer->controls.redrawTimer.enabled);
     EXPECT_EQ(busyCount, 1);
 }
 
 TEST_F(Thresholds, ModeChangeSnapsMovedBarsOnly) {
     ShowImage(16, 10, 10, [](int r, int c) { return r * 10 + c; });
-    viewer->RadioGroup2Click(kMode70);
+    viewer->setThresholdMode(kMode70);
     // Both bars moved: thresholds snapped to the grid, edits with one decimal.
-    EXPECT_EQ(viewer->levels.low, viewer->valueOf(viewer->controls.scrollBar1.position()));
-    EXPECT_EQ(viewer->levels.high, viewer->valueOf(viewer->controls.scrollBar2.position()));
-    EXPECT_EQ(viewer->controls.edit1, Viewer::ThresholdText(viewer->levels.low, 1));
-    EXPECT_TRUE(viewer->controls.timer1.enabled);
+    EXPECT_EQ(viewer->levels.low, viewer->valueOf(viewer->controls.lowBar.position()));
+    EXPECT_EQ(viewer->levels.high, viewer->valueOf(viewer->controls.highBar.position()));
+    EXPECT_EQ(viewer->controls.lowText, Viewer::ThresholdText(viewer->levels.low, 1));
+    EXPECT_TRUE(viewer->controls.redrawTimer.enabled);
     // "fixe" does nothing at all.
     const double low = viewer->levels.low;
-    viewer->controls.timer1.enabled = false;
-    viewer->RadioGroup2Click(kModeFixed);
+    viewer->controls.redrawTimer.enabled = false;
+    viewer->setThresholdMode(kModeFixed);
     EXPECT_EQ(viewer->levels.low, low);
-    EXPECT_FALSE(viewer->controls.timer1.enabled);
+    EXPECT_FALSE(viewer->controls.redrawTimer.enabled);
     EXPECT_EQ(viewer->levels.mode, kModeFixed);
 }
 
 TEST_F(Thresholds, BarMovedOntoTheOtherIsNudged) {
     ShowImage(16, 4, 4, [](int r, int c) { return r * 4 + c; });
-    auto& b1 = viewer->controls.scrollBar1;
-    auto& b2 = viewer->controls.scrollBar2;
+    auto& b1 = viewer->controls.lowBar;
+    auto& b2 = viewer->controls.highBar;
     b2.setPosition(15000);
     b1.setPosition(15000);
     EXPECT_EQ(b1.position(), 15001);
@@ -142,46 +142,44 @@ TEST_F(Thresholds, BarMovedOntoTheOtherIsNudged) {
 TEST_F(Thresholds, EnterAppliesBothEditsAndRedrawsAtOnce) {
     ShowImage(16, 4, 4, [](int r, int c) { return r * 100 + c; });
     busyCount = 0;
-    viewer->controls.edit1 = "12.5";
-    viewer->controls.edit2 = "1e3";
-    viewer->Edit1KeyPress('a');
-    EXPECT_EQ(busyCount, 0);
-    viewer->Edit2KeyPress('\r');
+    viewer->controls.lowText = "12.5";
+    viewer->controls.highText = "1e3";
+    viewer->applyThresholdEdits();
     EXPECT_EQ(viewer->levels.low, 12.5);
     EXPECT_EQ(viewer->levels.high, 1000);
-    EXPECT_EQ(viewer->controls.edit1, "12.5");  // left as typed
-    EXPECT_EQ(viewer->controls.scrollBar1.position(), viewer->positionOf(12.5));
+    EXPECT_EQ(viewer->controls.lowText, "12.5");  // left as typed
+    EXPECT_EQ(viewer->controls.lowBar.position(), viewer->positionOf(12.5));
     EXPECT_EQ(busyCount, 1);
-    EXPECT_FALSE(viewer->controls.timer1.enabled);
+    EXPECT_FALSE(viewer->controls.redrawTimer.enabled);
 }
 
 TEST_F(Thresholds, LettersInMaxEditStopAfterMinAndBarsStillWork) {
     ShowImage(16, 4, 4, [](int r, int c) { return r * 100 + c; });
     busyCount = 0;
     const double high = viewer->levels.high;
-    viewer->controls.edit1 = "7";
-    viewer->controls.edit2 = "abc";
+    viewer->controls.lowText = "7";
+    viewer->controls.highText = "abc";
     try {
-        viewer->Edit2KeyPress('\r');
+        viewer->applyThresholdEdits();
         FAIL() << "no error";
     } catch (const OperationError& e) {
         EXPECT_STREQ(e.what(), "'abc' is not a valid floating point value");
     }
     EXPECT_EQ(viewer->levels.low, 7);
-    EXPECT_EQ(viewer->controls.scrollBar1.position(), viewer->positionOf(7));
+    EXPECT_EQ(viewer->controls.lowBar.position(), viewer->positionOf(7));
     EXPECT_EQ(viewer->levels.high, high);
     EXPECT_EQ(busyCount, 0);
     EXPECT_FALSE(viewer->levels.settingScrollBars);
-    viewer->controls.scrollBar2.setPosition(viewer->controls.scrollBar2.position() - 5);
+    viewer->controls.highBar.setPosition(viewer->controls.highBar.position() - 5);
     EXPECT_NE(viewer->levels.high, high);
 }
 
 TEST_F(Thresholds, NothingHappensBeforeAnImageIsLoaded) {
-    viewer->RadioGroup2Click(kModeData);
+    viewer->setThresholdMode(kModeData);
     EXPECT_EQ(viewer->levels.mode, kModeData);
-    EXPECT_EQ(viewer->controls.scrollBar1.position(), 0);
-    viewer->controls.edit1 = "x";
-    EXPECT_NO_THROW(viewer->Edit1KeyPress('\r'));
-    viewer->Timer1Timer();
+    EXPECT_EQ(viewer->controls.lowBar.position(), 0);
+    viewer->controls.lowText = "x";
+    EXPECT_NO_THROW(viewer->applyThresholdEdits());
+    viewer->redrawTimerExpired();
     EXPECT_EQ(busyCount, 0);
 }

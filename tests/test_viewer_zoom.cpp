@@ -2,7 +2,7 @@
 // main window at the mouse pointer.
 #include <gtest/gtest.h>
 
-#include "display/ViewerZoom.h"
+#include "viewer/WindowGeometry.h"
 
 namespace pelorin {
 namespace {

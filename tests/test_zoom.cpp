@@ -12,16 +12,16 @@ class Zoom : public ViewerTest {
         ShowImage(16, 240, 320, [](int r, int c) { return r * 10 + c % 10; });
     }
     void Drag(int x0, int y0, int x1, int y1) {
-        viewer->Image1MouseDown(kLeftButton, x0, y0);
-        viewer->Image1MouseMove(kLeftButton, x1, y1);
+        viewer->previewMouseDown(kLeftButton, x0, y0);
+        viewer->previewMouseMove(kLeftButton, x1, y1);
     }
 };
 
 TEST_F(Zoom, BandThenClickInsideZooms) {
-    ASSERT_EQ(viewer->controls.image1Width, 320);
+    ASSERT_EQ(viewer->controls.previewWidth, 320);
     Drag(10, 10, 100, 80);
     EXPECT_TRUE(viewer->band.shown);
-    viewer->Image1MouseDown(kLeftButton, 50, 50);
+    viewer->previewMouseDown(kLeftButton, 50, 50);
     EXPECT_FALSE(viewer->band.shown);
     const ZoomWindow& z = viewer->zoom;
     EXPECT_EQ(z.colStart, 10);
@@ -31,63 +31,63 @@ TEST_F(Zoom, BandThenClickInsideZooms) {
     EXPECT_EQ(z.cols, 90);
     EXPECT_EQ(z.rows, 70);
     EXPECT_EQ(z.prevColEnd, 320);
-    EXPECT_EQ(viewer->controls.label2, "synthetic.fit  90x70  16 bits");
+    EXPECT_EQ(viewer->controls.status, "synthetic.fit  90x70  16 bits");
     EXPECT_EQ(viewer->displayBitmap.width(), 90);
-    EXPECT_EQ(viewer->controls.image1Width, 309);  // Round(90 / 70 * 240)
+    EXPECT_EQ(viewer->controls.previewWidth, 309);  // Round(90 / 70 * 240)
     // The click is the anchor of the next band.
     EXPECT_EQ(viewer->band.left, 50);
     EXPECT_EQ(viewer->band.top, 50);
 
     // A second zoom inside the first keeps the first window as the history.
     Drag(1, 1, 100, 100);
-    viewer->Image1MouseDown(kLeftButton, 50, 50);
+    viewer->previewMouseDown(kLeftButton, 50, 50);
     EXPECT_EQ(viewer->zoom.colStart, 10);
     EXPECT_EQ(viewer->zoom.colEnd, 39);
     EXPECT_EQ(viewer->zoom.rowEnd, 39);
     EXPECT_EQ(viewer->zoom.prevColEnd, 100);
     // "Zoom 1:1" leaves the history alone; "Zoom prec." twice shows the same window.
-    viewer->SpeedButton4Click();
+    viewer->zoomWhole();
     EXPECT_EQ(viewer->zoom.cols, 320);
-    viewer->SpeedButton5Click();
+    viewer->zoomPrevious();
     EXPECT_EQ(viewer->zoom.cols, 90);
-    viewer->SpeedButton5Click();
+    viewer->zoomPrevious();
     EXPECT_EQ(viewer->zoom.cols, 90);
     EXPECT_EQ(viewer->zoom.rowStart, 10);
 }
 
 TEST_F(Zoom, PreviousRightAfterLoadIsTheWholeImage) {
-    viewer->SpeedButton5Click();
+    viewer->zoomPrevious();
     EXPECT_EQ(viewer->zoom.cols, 320);
     EXPECT_EQ(viewer->zoom.rows, 240);
 }
 
 TEST_F(Zoom, ClicksOutsideOrReversedBandsNeverZoom) {
     Drag(10, 10, 100, 80);
-    viewer->Image1MouseDown(kLeftButton, 5, 50);
+    viewer->previewMouseDown(kLeftButton, 5, 50);
     EXPECT_FALSE(viewer->band.shown);
     EXPECT_EQ(viewer->zoom.cols, 320);
     Drag(100, 80, 10, 10);
-    viewer->Image1MouseDown(kLeftButton, 50, 50);
+    viewer->previewMouseDown(kLeftButton, 50, 50);
     EXPECT_EQ(viewer->zoom.cols, 320);
     // A click without a band only moves the anchor.
-    viewer->Image1MouseDown(kLeftButton, 70, 60);
+    viewer->previewMouseDown(kLeftButton, 70, 60);
     EXPECT_EQ(viewer->band.left, 70);
     EXPECT_EQ(viewer->zoom.cols, 320);
     // Moves on the first row or column neither extend the band nor read out.
-    viewer->controls.label1 = "before";
-    viewer->Image1MouseMove(kLeftButton, 0, 30);
-    viewer->Image1MouseMove(kLeftButton, 30, 0);
+    viewer->controls.readout = "before";
+    viewer->previewMouseMove(kLeftButton, 0, 30);
+    viewer->previewMouseMove(kLeftButton, 30, 0);
     EXPECT_FALSE(viewer->band.shown);
-    EXPECT_EQ(viewer->controls.label1, "before");
+    EXPECT_EQ(viewer->controls.readout, "before");
     // Other buttons or modifiers do not drag a band.
-    viewer->Image1MouseMove(kLeftButton | kShiftKey, 90, 90);
+    viewer->previewMouseMove(kLeftButton | kShiftKey, 90, 90);
     EXPECT_FALSE(viewer->band.shown);
 }
 
 TEST_F(Zoom, FlippedBandSelectsTheMirroredColumns) {
-    viewer->SpeedButton3Click();
+    viewer->toggleFlipHorizontal();
     Drag(220, 10, 310, 80);
-    viewer->Image1MouseDown(kLeftButton, 250, 50);
+    viewer->previewMouseDown(kLeftButton, 250, 50);
     EXPECT_EQ(viewer->zoom.colStart, 10);
     EXPECT_EQ(viewer->zoom.colEnd, 100);
     EXPECT_EQ(viewer->zoom.rowStart, 10);
@@ -96,29 +96,29 @@ TEST_F(Zoom, FlippedBandSelectsTheMirroredColumns) {
 TEST_F(Zoom, BandSmallerThanOneImagePixelIsRefused) {
     // Zoom to 2 x 2 image pixels, then a 1-pixel band that rounds to nothing.
     Drag(10, 10, 12, 12);
-    viewer->Image1MouseDown(kLeftButton, 11, 11);
+    viewer->previewMouseDown(kLeftButton, 11, 11);
     ASSERT_EQ(viewer->zoom.cols, 2);
-    ASSERT_EQ(viewer->controls.image1Width, 240);
+    ASSERT_EQ(viewer->controls.previewWidth, 240);
     Drag(1, 1, 2, 2);
-    viewer->Image1MouseDown(kLeftButton, 2, 2);
+    viewer->previewMouseDown(kLeftButton, 2, 2);
     EXPECT_EQ(viewer->zoom.cols, 2);
     EXPECT_EQ(viewer->zoom.rows, 2);
 }
 
 TEST_F(Zoom, ReadoutText) {
     ShowImage(-64, 240, 320, [](int r, int c) { return (r == 7 && c == 12) ? 1523.5 : 0.25; });
-    viewer->Image1MouseMove(0, 12, 7);
-    EXPECT_EQ(viewer->controls.label1, "X:    12   Y:     7   I: 1523.5");
-    viewer->Image1MouseMove(0, 13, 7);
-    EXPECT_EQ(viewer->controls.label1, "X:    13   Y:     7   I: 0.25");
-    viewer->SpeedButton2Click();  // flipped: the readout mirrors the row
-    viewer->Image1MouseMove(0, 12, 233);
-    EXPECT_EQ(viewer->controls.label1, "X:    12   Y:     7   I: 1523.5");
+    viewer->previewMouseMove(0, 12, 7);
+    EXPECT_EQ(viewer->controls.readout, "X:    12   Y:     7   I: 1523.5");
+    viewer->previewMouseMove(0, 13, 7);
+    EXPECT_EQ(viewer->controls.readout, "X:    13   Y:     7   I: 0.25");
+    viewer->toggleFlipVertical();  // flipped: the readout mirrors the row
+    viewer->previewMouseMove(0, 12, 233);
+    EXPECT_EQ(viewer->controls.readout, "X:    12   Y:     7   I: 1523.5");
 }
 
 TEST_F(Zoom, ReadoutUsesPhysicalValue) {
     ShowImage(
         16, 240, 320, [](int, int) { return -32768; }, 2, 32768);
-    viewer->Image1MouseMove(0, 5, 5);
-    EXPECT_EQ(viewer->controls.label1, "X:     5   Y:     5   I: -32768");
+    viewer->previewMouseMove(0, 5, 5);
+    EXPECT_EQ(viewer->controls.readout, "X:     5   Y:     5   I: -32768");
 }

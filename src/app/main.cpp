@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "nviewlib/DecoderLoader.h"
-#include "ui/BigImaForm.h"
-#include "ui/MainForm.h"
-#include "ui/StartForm.h"
+#include "ui/FullSizeWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/StartWindow.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -28,22 +28,22 @@ int main(int argc, char* argv[]) {
     // either.
     QLocale::setDefault(QLocale::c());
 
-    pelorin::ui::TForm1 startForm;
+    pelorin::ui::StartWindow startWindow;
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) {
         const QFileInfo folder(args.at(1));
         if (folder.isDir()) {
-            startForm.overrideSourceFolder(folder.absoluteFilePath());
+            startWindow.overrideSourceFolder(folder.absoluteFilePath());
         } else {
             qWarning("%s: not a folder, ignored", qUtf8Printable(args.at(1)));
         }
     }
 
-    pelorin::ui::TcopyAstroForm mainForm(pelorin::LoadPictureDecoder());
-    pelorin::ui::TBigImaForm bigImaForm;
-    mainForm.setFullSizeViewer(&bigImaForm);
-    startForm.setMainWindow(&mainForm);
+    pelorin::ui::MainWindow mainWindow(pelorin::LoadPictureDecoder());
+    pelorin::ui::FullSizeWindow fullSizeWindow;
+    mainWindow.setFullSizeViewer(&fullSizeWindow);
+    startWindow.setMainWindow(&mainWindow);
 
-    startForm.show();
+    startWindow.show();
     return QApplication::exec();
 }

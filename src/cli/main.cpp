@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "display/Viewer.h"
-#include "image/Errors.h"
-#include "image/TextEncoding.h"
+#include "base/Errors.h"
+#include "base/NumberText.h"
+#include "base/TextEncoding.h"
 #include "nviewlib/DecoderLoader.h"
-#include "sky/NumberText.h"
+#include "viewer/Viewer.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin;
@@ -139,36 +139,36 @@ int IndexOf(const std::vector<std::string>& items, const std::string& name) {
 
 void Configure(Viewer& v, const Options& o) {
     if (o.lut) {
-        const int i = IndexOf(v.controls.comboBox1.items, *o.lut);
+        const int i = IndexOf(v.controls.lutList.items, *o.lut);
         if (i < 0) UsageError("no palette '" + *o.lut + "' in " + v.paletteFolder());
-        v.ComboBox1Change(i);
+        v.selectLut(i);
     }
     if (o.itt) {
-        const int i = IndexOf(v.controls.comboBox2.items, *o.itt);
+        const int i = IndexOf(v.controls.ittList.items, *o.itt);
         if (i < 0) UsageError("no intensity table '" + *o.itt + "' in " + v.paletteFolder());
-        v.ComboBox2Change(i);
+        v.selectItt(i);
     }
-    v.RadioGroup2Click(o.mode);
+    v.setThresholdMode(o.mode);
     if (o.plane) {
         std::int32_t n = 0;
         if (!TryParseInteger(*o.plane, n) || n < 0 || n > 99) UsageError("--plane takes 0 to 99");
-        v.controls.edit4 = std::to_string(n);
+        v.controls.planeText = std::to_string(n);
     }
     if (o.filter) {
         std::int32_t n = -1;
         int index = TryParseInteger(*o.filter, n) ? n : IndexOf(FilterNames(), *o.filter);
         if (index < 0 || index >= static_cast<int>(FilterNames().size()))
             UsageError("unknown filter '" + *o.filter + "'");
-        v.controls.comboBox3.select(index);
+        v.controls.filterList.select(index);
     }
-    if (o.threshold) v.controls.edit5 = *o.threshold;
-    v.controls.checkBox1 = o.bmp24;
-    v.controls.radioGroup1 = o.ownColours ? 0 : 1;
+    if (o.threshold) v.controls.filterThresholdText = *o.threshold;
+    v.controls.force24Bit = o.bmp24;
+    v.controls.pictureColours = o.ownColours ? PictureColours::Own : PictureColours::Adjustable;
     if (o.dest) {
         // Relative to the shell's folder, not to each file's.
         std::error_code ec;
         fs::path d = fs::absolute(*o.dest, ec);
-        v.controls.directoryEdit1 = (ec ? fs::path(*o.dest) : d).string();
+        v.controls.destination = (ec ? fs::path(*o.dest) : d).string();
     }
 }
 
@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
         list.entries.push_back({p.filename().string(), true});
         v.controls.fileList = std::move(list);
         try {
-            v.BitBtn1Click(&observer);
+            v.saveSelectedAsBmp(&observer);
             ++handled;
         } catch (const std::exception& e) {
             if (progress) std::cerr << "\r\033[K";

@@ -1,4 +1,7 @@
-// Palette (LUT) and intensity table (ITT) files of the palettes folder.
+// Palette (LUT) and intensity table (ITT) files: plain text, one entry a line, each value a
+// real in 0..1 (a LUT line holds red, green and blue).
+#include "display/Palettes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -7,9 +10,9 @@
 #include <iterator>
 #include <set>
 
-#include "display/Viewer.h"
-#include "image/Errors.h"
-#include "sky/NumberText.h"
+#include "base/Errors.h"
+#include "base/NumberText.h"
+#include "base/Paths.h"
 
 namespace pelorin {
 
@@ -17,23 +20,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 // Case-insensitive ordering for the palette lists.
 struct CaseInsensitiveLess {
     bool operator()(const std::string& a, const std::string& b) const {
-        return Lower(a) < Lower(b);
+        return AsciiLower(a) < AsciiLower(b);
     }
 };
 
-// Reads the numbers of a palette text file the way the files have always been read: a
-// number is a run of at most 64 characters ended by a character below 33 or the end of the
-// file; blanks and line ends before a number are skipped; after an entry's numbers the rest
-// of its line is skipped. Numbers past the end of the file read as 0.
+// Reads the numbers of a palette text file. The format is loose, and existing palette files
+// rely on every detail of it: a number is a run of at most 64 characters ended by a character below
+// 33 or the end of the file; blanks and line ends before a number are skipped; after an entry's
+// numbers the rest of its line is skipped. Numbers past the end of the file read as 0.
 class PaletteReader {
   public:
     explicit PaletteReader(std::string text) : text_(std::move(text)) {}
@@ -75,21 +72,6 @@ std::uint8_t EntryByte(long double value) {
     return static_cast<std::uint8_t>(static_cast<int>(r) & 0xFF);
 }
 
-// The file `name` + `extension` in `folder`, matched without regard to case. Empty when
-// there is none.
-std::string FindPaletteFile(const std::string& folder, const std::string& name,
-                            const std::string& extension) {
-    const std::string wanted = Lower(name + extension);
-    std::error_code ec;
-    const fs::path exact = fs::path(folder) / (name + extension);
-    if (fs::is_regular_file(exact, ec)) return exact.string();
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!it->is_regular_file(ec)) continue;
-        if (Lower(it->path().filename().string()) == wanted) return it->path().string();
-    }
-    return {};
-}
-
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     if (!f) ThrowOpenError(errno);
@@ -98,80 +80,68 @@ std::string ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-std::vector<RgbColour> PaletteColours(const LutTable& lut) {
-    std::vector<RgbColour> colours(256);
-    for (std::size_t i = 0; i < 256; ++i)
-        colours[i] = {lut[i].red, lut[i].green, lut[i].blue};
-    return colours;
+std::string FindPaletteFile(const std::string& folder, const std::string& name,
+                            const std::string& extension) {
+    const std::string wanted = AsciiLower(name + extension);
+    std::error_code ec;
+    const fs::path exact = fs::path(folder) / (name + extension);
+    if (fs::is_regular_file(exact, ec)) return exact.string();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        if (AsciiLower(it->path().filename().string()) == wanted) return it->path().string();
+    }
+    return {};
 }
 
-std::string Viewer::paletteFolder() const {
-    if (!paletteOverride.empty()) return paletteOverride;
+void ListPaletteNames(const std::string& folder, std::vector<std::string>& luts,
+                      std::vector<std::string>& itts) {
+    std::set<std::string, CaseInsensitiveLess> lutNames, ittNames;
     std::error_code ec;
-    const fs::path own = fs::path(programDirectory) / "palettes";
-    if (fs::is_directory(own, ec)) return own.string();
-    for (const std::string& folder : paletteFallbacks)
-        if (fs::is_directory(folder, ec)) return folder;
-    return own.string();
-}
-
-void Viewer::fillPaletteLists() {
-    listsFilling = true;
-    std::set<std::string, CaseInsensitiveLess> luts, itts;
-    std::error_code ec;
-    for (fs::directory_iterator it(paletteFolder(), ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (!it->is_regular_file(ec)) continue;
         const std::string fileName = it->path().filename().string();
         if (fileName.empty() || fileName.front() == '.') continue;  // hidden files
         const auto lastDot = fileName.rfind('.');
         if (lastDot == std::string::npos) continue;
-        const std::string extension = Lower(fileName.substr(lastDot));
-        const std::string name = Lower(fileName.substr(0, fileName.find('.')));
-        if (extension == ".lut") luts.insert(name);
-        if (extension == ".itt") itts.insert(name);
+        const std::string extension = AsciiLower(fileName.substr(lastDot));
+        const std::string name = AsciiLower(fileName.substr(0, fileName.find('.')));
+        if (extension == ".lut") lutNames.insert(name);
+        if (extension == ".itt") ittNames.insert(name);
     }
-    auto fill = [](ComboModel& combo, const std::set<std::string, CaseInsensitiveLess>& names,
-                   const std::string& preferred) {
-        combo.items.assign(names.begin(), names.end());
-        const auto it = std::find(combo.items.begin(), combo.items.end(), preferred);
-        combo.select(it != combo.items.end() ? static_cast<int>(it - combo.items.begin()) : 0);
-    };
-    fill(controls.comboBox1, luts, "ramp");
-    fill(controls.comboBox2, itts, "4_ramp");
-    listsFilling = false;
+    luts.assign(lutNames.begin(), lutNames.end());
+    itts.assign(ittNames.begin(), ittNames.end());
 }
 
-LutTable Viewer::buildLutPalette() {
+LutTable GreyLut() {
     LutTable table;
-    const std::string path = FindPaletteFile(paletteFolder(), controls.comboBox1.text, ".lut");
-    if (!path.empty()) {
-        PaletteReader reader(ReadWholeFile(path));
-        table[0] = LutEntry{0, 0, 0, 1};
-        for (std::size_t i = 1; i < 256; ++i) {
-            const std::uint8_t r = EntryByte(reader.number());
-            const std::uint8_t g = EntryByte(reader.number());
-            const std::uint8_t b = EntryByte(reader.number());
-            table[i] = LutEntry{r, g, b, 1};
-            reader.skipLine();
-        }
-    } else {
-        for (std::size_t i = 0; i < 256; ++i) {
-            const auto v = static_cast<std::uint8_t>(i);
-            table[i] = LutEntry{v, v, v, 1};
-        }
+    for (std::size_t i = 0; i < 256; ++i) {
+        const auto v = static_cast<std::uint8_t>(i);
+        table[i] = LutEntry{v, v, v, 1};
     }
-    lut = table;
     return table;
 }
 
-void Viewer::loadItt() {
-    const std::string path = FindPaletteFile(paletteFolder(), controls.comboBox2.text, ".itt");
-    if (path.empty()) {
-        for (std::size_t i = 1; i < 256; ++i)
-            itt[i] = static_cast<std::uint8_t>(i);
-        itt[0] = itt[1];
-        return;
+LutTable ReadLutFile(const std::string& path) {
+    LutTable table;
+    PaletteReader reader(ReadWholeFile(path));
+    table[0] = LutEntry{0, 0, 0, 1};
+    for (std::size_t i = 1; i < 256; ++i) {
+        const std::uint8_t r = EntryByte(reader.number());
+        const std::uint8_t g = EntryByte(reader.number());
+        const std::uint8_t b = EntryByte(reader.number());
+        table[i] = LutEntry{r, g, b, 1};
+        reader.skipLine();
     }
+    return table;
+}
+
+void SetRampItt(IttTable& itt) {
+    for (std::size_t i = 1; i < 256; ++i)
+        itt[i] = static_cast<std::uint8_t>(i);
+    itt[0] = itt[1];
+}
+
+void ReadIttFile(const std::string& path, IttTable& itt) {
     // Entries are replaced as they are read: a bad number leaves the ones before it new and
     // entry 0 and the rest as they were.
     PaletteReader reader(ReadWholeFile(path));
@@ -180,19 +150,6 @@ void Viewer::loadItt() {
         reader.skipLine();
     }
     itt[0] = itt[1];
-}
-
-void Viewer::ComboBox1Change(int index) {
-    if (listsFilling) return;
-    controls.comboBox1.select(index);
-    if (image.loaded && !image.pictureShown) renderDisplay();
-}
-
-void Viewer::ComboBox2Change(int index) {
-    if (listsFilling) return;
-    controls.comboBox2.select(index);
-    loadItt();
-    if (image.loaded && !image.pictureShown) renderDisplay();
 }
 
 }  // namespace pelorin

@@ -1,5 +1,7 @@
-// Rendering of the shown window into the display bitmap, the colour bar, the captions,
-// the flip buttons, and the blank display.
+// The render engine: every pixel of the shown window through the thresholds and the
+// intensity table into an 8-bit display level, exactly, for every pixel kind.
+#include "display/Render.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -8,10 +10,6 @@
 #include <thread>
 #include <type_traits>
 #include <vector>
-
-#include "display/Viewer.h"
-#include "sky/NumberText.h"
-#include "sky/Wcs.h"
 
 namespace pelorin {
 
@@ -182,14 +180,14 @@ class BoundaryLevels {
     std::array<std::int64_t, 257> bound_{};
 };
 
-// Rows [r0, r1) of the window: each pixel through `map` into the bitmap, with the flips.
+// Rows [r0, r1) of the window: each pixel through `map` into the output rows, with the flips.
 template <typename T, typename Map>
-void MapRows(const PixelArray<T>& pixels, const ZoomWindow& zoom, Bitmap& bitmap, int r0, int r1,
-             const Map& map) {
+void MapRows(const PixelArray<T>& pixels, const ZoomWindow& zoom, const LevelRows& out, int r0,
+             int r1, const Map& map) {
     const int cols = zoom.cols;
     for (int r = r0; r < r1; ++r) {
         const int line = zoom.flipVertical ? zoom.rowStart + zoom.rows - 1 - r : r - zoom.rowStart;
-        std::uint8_t* dst = bitmap.row(line);
+        std::uint8_t* dst = out.first + static_cast<std::ptrdiff_t>(line) * out.stride;
         const T* src = pixels[r] + zoom.colStart;
         if (!zoom.flipHorizontal) {
             for (int c = 0; c < cols; ++c)
@@ -204,7 +202,7 @@ void MapRows(const PixelArray<T>& pixels, const ZoomWindow& zoom, Bitmap& bitmap
 
 // Splits the window's rows over the machine's cores when the window is large.
 template <typename T, typename Map>
-void MapWindow(const PixelArray<T>& pixels, const ZoomWindow& zoom, Bitmap& bitmap,
+void MapWindow(const PixelArray<T>& pixels, const ZoomWindow& zoom, const LevelRows& out,
                const Map& map) {
     const long long pixelsInWindow = static_cast<long long>(zoom.rows) * zoom.cols;
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
@@ -213,7 +211,7 @@ void MapWindow(const PixelArray<T>& pixels, const ZoomWindow& zoom, Bitmap& bitm
     const int first = zoom.rowStart;
     const int last = zoom.rowStart + zoom.rows;
     if (workers <= 1) {
-        MapRows(pixels, zoom, bitmap, first, last, map);
+        MapRows(pixels, zoom, out, first, last, map);
         return;
     }
     std::vector<std::thread> threads;
@@ -221,314 +219,47 @@ void MapWindow(const PixelArray<T>& pixels, const ZoomWindow& zoom, Bitmap& bitm
     for (unsigned w = 1; w < workers; ++w) {
         const int a = first + static_cast<int>(w) * per;
         const int b = std::min(last, a + per);
-        if (a < b) threads.emplace_back([&, a, b] { MapRows(pixels, zoom, bitmap, a, b, map); });
+        if (a < b) threads.emplace_back([&, a, b] { MapRows(pixels, zoom, out, a, b, map); });
     }
-    MapRows(pixels, zoom, bitmap, first, std::min(last, first + per), map);
+    MapRows(pixels, zoom, out, first, std::min(last, first + per), map);
     for (auto& t : threads)
         t.join();
 }
 
 }  // namespace
 
-int Viewer::PreviewWidthFor(int cols, int rows) {
-    if (rows < 1) return 1;
-    const double w = RoundHalfEven(static_cast<double>(cols) / rows * kPreviewHeight);
-    return static_cast<int>(std::clamp(w, 1.0, static_cast<double>(kPreviewMaxWidth)));
+bool WindowInsideImage(const ImageState& image, const ZoomWindow& zoom) {
+    return VisitPixels(image, [&](const auto& pixels, const auto&) {
+        return zoom.rows >= 1 && zoom.cols >= 1 && zoom.colStart >= 0 && zoom.rowStart >= 0 &&
+               zoom.colStart + zoom.cols <= std::min(pixels.cols(), image.width) &&
+               zoom.rowStart + zoom.rows <= std::min(pixels.rows(), image.height);
+    });
 }
 
-bool Viewer::windowInsideImage() const {
-    int rows = 0;
-    int cols = 0;
-    switch (image.bitpix) {
-        case 8:
-            rows = image.pixels8.rows(), cols = image.pixels8.cols();
-            break;
-        case 16:
-            rows = image.pixels16.rows(), cols = image.pixels16.cols();
-            break;
-        case 32:
-            rows = image.pixels32.rows(), cols = image.pixels32.cols();
-            break;
-        case -32:
-            rows = image.pixelsR32.rows(), cols = image.pixelsR32.cols();
-            break;
-        case -64:
-            rows = image.pixelsR64.rows(), cols = image.pixelsR64.cols();
-            break;
-        default:
-            return false;
-    }
-    return zoom.rows >= 1 && zoom.cols >= 1 && zoom.colStart >= 0 && zoom.rowStart >= 0 &&
-           zoom.colStart + zoom.cols <= std::min(cols, image.width) &&
-           zoom.rowStart + zoom.rows <= std::min(rows, image.height);
-}
-
-void Viewer::renderDisplay() {
-    BusyScope busy(onBusy);
-    band.shown = false;
-    // A picture shown in its own colours has no pixel data, and a window that does not
-    // fit the arrays (nothing loaded) must never be read.
-    if (image.pictureShown || !windowInsideImage()) return;
-    ComputeSkyPosition(wcs, zoom, image.height);
-    controls.label2 = imageCaption();
-    renderWindow();
-    controls.image1Width = PreviewWidthFor(zoom.cols, zoom.rows);
-    buildColourBar();
-}
-
-void Viewer::renderWindow() {
-    displayBitmap.create(zoom.cols, zoom.rows, 8);
-    displayBitmap.setPalette(PaletteColours(buildLutPalette()));
-    if (!windowInsideImage()) return;
+void RenderLevels(const ImageState& image, const ZoomWindow& zoom, const DisplayLevels& levels,
+                  const IttTable& itt, const LevelRows& out) {
+    if (!WindowInsideImage(image, zoom)) return;
     const LevelMap level(image.bscale, image.bzero, levels.low, levels.high);
-    const IttTable& table = itt;
-    switch (image.bitpix) {
-        case 8: {
+    VisitPixels(image, [&](const auto& pixels, const auto&) {
+        using T = typename std::remove_cvref_t<decltype(pixels)>::value_type;
+        if constexpr (std::is_same_v<T, std::uint8_t>) {
             // Every stored value's byte once, then a table look-up per pixel.
             std::array<std::uint8_t, 256> bytes;
             for (int s = 0; s < 256; ++s)
-                bytes[static_cast<std::size_t>(s)] = table[level(s)];
-            MapWindow(image.pixels8, zoom, displayBitmap,
-                      [&bytes](std::uint8_t s) { return bytes[s]; });
-            break;
-        }
-        case 16: {
+                bytes[static_cast<std::size_t>(s)] = itt[level(s)];
+            MapWindow(pixels, zoom, out, [&bytes](std::uint8_t s) { return bytes[s]; });
+        } else if constexpr (std::is_same_v<T, std::int16_t>) {
             std::vector<std::uint8_t> bytes(65536);
             for (int s = -32768; s < 32768; ++s)
-                bytes[static_cast<std::size_t>(s + 32768)] = table[level(s)];
+                bytes[static_cast<std::size_t>(s + 32768)] = itt[level(s)];
             const std::uint8_t* b = bytes.data() + 32768;
-            MapWindow(image.pixels16, zoom, displayBitmap, [b](std::int16_t s) { return b[s]; });
-            break;
+            MapWindow(pixels, zoom, out, [b](std::int16_t s) { return b[s]; });
+        } else {
+            // Kinds too wide for a table: the exact level through its boundaries.
+            const BoundaryLevels<T> exact(level);
+            MapWindow(pixels, zoom, out, [&](T s) { return itt[exact(s)]; });
         }
-        case 32: {
-            const BoundaryLevels<std::int32_t> exact(level);
-            MapWindow(image.pixels32, zoom, displayBitmap,
-                      [&](std::int32_t s) { return table[exact(s)]; });
-            break;
-        }
-        case -32: {
-            const BoundaryLevels<float> exact(level);
-            MapWindow(image.pixelsR32, zoom, displayBitmap,
-                      [&](float s) { return table[exact(s)]; });
-            break;
-        }
-        case -64: {
-            const BoundaryLevels<double> exact(level);
-            MapWindow(image.pixelsR64, zoom, displayBitmap,
-                      [&](double s) { return table[exact(s)]; });
-            break;
-        }
-        default:
-            break;
-    }
-}
-
-std::string Viewer::imageCaption() const {
-    return BaseName(image.fileName) + "  " + std::to_string(zoom.cols) + "x" +
-           std::to_string(zoom.rows) + "  " + std::to_string(image.bitpix) + " bits" +
-           SkySuffix(wcs);
-}
-
-void Viewer::showPicture(const std::string& fileName, const Bitmap& picture) {
-    displayBitmap = picture;
-    controls.image1Width = PreviewWidthFor(picture.width(), picture.height());
-    image.loaded = true;
-    const int bpp = picture.bitsPerPixel();
-    const bool known =
-        bpp == 1 || bpp == 4 || bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32;
-    image.bitpix = known ? bpp : 0;
-    setDisplayControlsEnabled(false);
-    controls.label2 = BaseName(fileName) + "  " + std::to_string(picture.width()) + "x" +
-                      std::to_string(picture.height()) + "  " + std::to_string(bpp) + " bits";
-    image.width = 0;
-    image.height = 0;
-    image.pictureShown = true;
-}
-
-void Viewer::setDisplayControlsEnabled(bool enabled) {
-    controls.displayControlsEnabled = enabled;
-    controls.radioGroup2Enabled = enabled;
-    if (!enabled) {
-        if (colourBarBitmap.empty()) colourBarBitmap.create(256, 1, 8);
-        std::fill(colourBarBitmap.row(0), colourBarBitmap.row(0) + colourBarBitmap.width(), 0);
-        controls.label1 = " ";
-        controls.label2 = " ";
-    }
-}
-
-void Viewer::setFlipButtons() {
-    controls.speedButton3Down = zoom.flipHorizontal;
-    controls.speedButton2Down = zoom.flipVertical;
-}
-
-void Viewer::redrawIfLoaded() {
-    if (image.loaded && !image.pictureShown) renderDisplay();
-}
-
-void Viewer::SpeedButton3Click() {
-    zoom.flipHorizontal = !zoom.flipHorizontal;
-    setFlipButtons();
-    redrawIfLoaded();
-}
-
-void Viewer::SpeedButton2Click() {
-    zoom.flipVertical = !zoom.flipVertical;
-    setFlipButtons();
-    redrawIfLoaded();
-}
-
-void Viewer::SpeedButton6Click() {
-    zoom.flipHorizontal = false;
-    zoom.flipVertical = false;
-    if (image.loaded && wcs.projection != '-') {
-        zoom.flipHorizontal = wcs.hasCdelt && wcs.cdelt1 > 0;
-        zoom.flipVertical = wcs.hasCdelt && wcs.cdelt2 < 0;
-    }
-    setFlipButtons();
-    redrawIfLoaded();
-}
-
-void Viewer::buildColourBar() {
-    colourBarBitmap.create(256, 1, 8);
-    colourBarBitmap.setPalette(PaletteColours(buildLutPalette()));
-    std::uint8_t* line = colourBarBitmap.row(0);
-    for (std::size_t i = 0; i < 256; ++i)
-        line[i] = itt[i];
-}
-
-void Viewer::clearDisplay() {
-    wcs.projection = '-';
-    wcs.fieldWidth = 0;
-    controls.label1 = " ";
-    controls.label2 = " ";
-    ResetImageArrays(image);
-    // A 1 x 1 black bitmap with the colour bar's palette: entry 0 is always black.
-    std::vector<RgbColour> palette = colourBarBitmap.palette();
-    displayBitmap.create(1, 1, 8);
-    if (!palette.empty()) displayBitmap.setPalette(std::move(palette));
-    displayBitmap.row(0)[0] = 0;
-    if (colourBarBitmap.empty()) colourBarBitmap.create(256, 1, 8);
-    std::fill(colourBarBitmap.row(0), colourBarBitmap.row(0) + colourBarBitmap.width(), 0);
-    image.loaded = false;
-}
-
-void Viewer::showUnsupportedFormat() {
-    clearDisplay();
-    controls.label2 = "Format non supporté." + image.errorText;
-    controls.label1 = " ";
-}
-
-// ---------------------------------------------------------------------------
-// Zoom band and pixel readout
-
-void Viewer::Image1MouseMove(unsigned flags, int x, int y) {
-    if (!image.loaded || image.pictureShown) return;
-    const int W = controls.image1Width;
-    const int H = kPreviewHeight;
-    if (!(x > 0 && x < W && y > 0 && y < H)) return;
-    if (flags == kLeftButton) {
-        band.right = x;
-        band.bottom = y;
-        band.shown = true;
-    }
-    if (zoom.flipHorizontal) x = W - x;
-    if (zoom.flipVertical) y = H - y;
-    const double row = std::max(
-        0.0,
-        std::min<double>(image.height - 1, static_cast<double>(y) / W * zoom.cols + zoom.rowStart));
-    const double col = std::max(
-        0.0,
-        std::min<double>(image.width - 1, static_cast<double>(x) / H * zoom.rows + zoom.colStart));
-    const int i = static_cast<int>(RoundHalfEven(row));
-    const int j = static_cast<int>(RoundHalfEven(col));
-    if (!windowInsideImage()) return;
-    const double value = PhysicalValue(image, i, j);
-    auto field5 = [](int v) {
-        std::string s = std::to_string(v);
-        if (s.size() < 5) s.insert(0, 5 - s.size(), ' ');
-        return s;
-    };
-    controls.label1 =
-        "X: " + field5(j) + "   Y: " + field5(i) + "   I: " + FormatGeneral(value, 12);
-}
-
-void Viewer::Image1MouseDown(unsigned button, int x, int y) {
-    if (!image.loaded || image.pictureShown || button != kLeftButton) return;
-    if (band.shown) {
-        band.shown = false;
-        if (band.left <= x && x <= band.right && band.top <= y && y <= band.bottom &&
-            band.left != band.right && band.top != band.bottom) {
-            const int W = controls.image1Width;
-            const int H = kPreviewHeight;
-            double left = band.left, right = band.right, top = band.top, bottom = band.bottom;
-            if (zoom.flipHorizontal) {
-                right = W - right;
-                left = W - left;
-            }
-            if (zoom.flipVertical) {
-                bottom = H - bottom;
-                top = H - top;
-            }
-            if (zoom.flipHorizontal || zoom.flipVertical) {
-                const double l = std::trunc(std::min(left, right)),
-                             r = std::trunc(std::max(left, right));
-                const double t = std::trunc(std::min(top, bottom)),
-                             b = std::trunc(std::max(top, bottom));
-                left = l, right = r, top = t, bottom = b;
-            }
-            auto scaled = [](double p, double extent, int count, int start) {
-                return static_cast<int>(RoundHalfEven(p / extent * count + start));
-            };
-            // Brought inside the image: with a flip the anchor on the preview's edge maps
-            // to a position the rounding of W can carry past the window.
-            const int colStart =
-                std::clamp(scaled(left, H, zoom.rows, zoom.colStart), 0, image.width);
-            const int colEnd =
-                std::clamp(scaled(right, H, zoom.rows, zoom.colStart), 0, image.width);
-            const int rowStart =
-                std::clamp(scaled(top, W, zoom.cols, zoom.rowStart), 0, image.height);
-            const int rowEnd =
-                std::clamp(scaled(bottom, W, zoom.cols, zoom.rowStart), 0, image.height);
-            // A band that rounds to no image column or row is refused: the window stays.
-            if (colEnd > colStart && rowEnd > rowStart) {
-                zoom.prevColStart = zoom.colStart;
-                zoom.prevColEnd = zoom.colEnd;
-                zoom.prevRowStart = zoom.rowStart;
-                zoom.prevRowEnd = zoom.rowEnd;
-                zoom.colStart = colStart;
-                zoom.colEnd = colEnd;
-                zoom.rowStart = rowStart;
-                zoom.rowEnd = rowEnd;
-                zoom.cols = colEnd - colStart;
-                zoom.rows = rowEnd - rowStart;
-                renderDisplay();
-            }
-        }
-    }
-    band.left = x;
-    band.top = y;
-}
-
-void Viewer::SpeedButton4Click() {
-    if (!image.loaded || image.pictureShown) return;
-    zoom.colStart = 0;
-    zoom.colEnd = image.width;
-    zoom.rowStart = 0;
-    zoom.rowEnd = image.height;
-    zoom.cols = image.width;
-    zoom.rows = image.height;
-    renderDisplay();
-}
-
-void Viewer::SpeedButton5Click() {
-    if (!image.loaded || image.pictureShown) return;
-    zoom.colStart = zoom.prevColStart;
-    zoom.colEnd = zoom.prevColEnd;
-    zoom.rowStart = zoom.prevRowStart;
-    zoom.rowEnd = zoom.prevRowEnd;
-    zoom.cols = zoom.colEnd - zoom.colStart;
-    zoom.rows = zoom.rowEnd - zoom.rowStart;
-    renderDisplay();
+    });
 }
 
 }  // namespace pelorin

@@ -10,13 +10,14 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
-#include "image/Errors.h"
+#include "base/Errors.h"
+#include "base/NumberText.h"
+#include "base/TextEncoding.h"
 #include "image/ReaderSupport.h"
 #include "image/Readers.h"
-#include "image/TextEncoding.h"
-#include "sky/NumberText.h"
 
 namespace pelorin {
 
@@ -206,22 +207,6 @@ void ResetHeaderValues(ImageState& image, WcsInfo& wcs) {
 
 using detail::PlaneStats;
 
-int ValueBytes(int bitpix) {
-    switch (bitpix) {
-        case 8:
-            return 1;
-        case 16:
-            return 2;
-        case 32:
-        case -32:
-            return 4;
-        case -64:
-            return 8;
-        default:
-            return 0;
-    }
-}
-
 // Physical value bscale * v + bzero, worked out in extended precision and held as a double.
 struct Scaling {
     long double bscale;
@@ -354,43 +339,38 @@ PlaneStats ReadPlaneOfKind(std::istream& file, std::int64_t bytesInFile,
     const Scaling scale{image.bscale, image.bzero};
     const int rows = static_cast<int>(std::min<std::int64_t>(g.height, kMaxImageSide));
     const int cols = static_cast<int>(std::min<std::int64_t>(g.width, kMaxImageSide));
-    switch (image.bitpix) {
-        case 8:
-            image.pixels8.resize(rows, cols);
-            return ReadSmallIntegers<std::uint8_t, std::uint8_t>(
-                file, bytesInFile, g, image.pixels8, scale, blank,
-                [](const std::uint8_t* p) { return *p; });
-        case 16:
-            image.pixels16.resize(rows, cols);
-            return ReadSmallIntegers<std::int16_t, std::uint16_t>(
-                file, bytesInFile, g, image.pixels16, scale, blank,
+    return VisitPixelKind(image.bitpix, [&](auto kind) {
+        using T = typename decltype(kind)::type;
+        PixelArray<T>& pixels = PixelsOf<T>(image);
+        pixels.resize(rows, cols);
+        if constexpr (std::is_same_v<T, std::uint8_t>) {
+            return ReadSmallIntegers<T, std::uint8_t>(file, bytesInFile, g, pixels, scale, blank,
+                                                      [](const std::uint8_t* p) { return *p; });
+        } else if constexpr (std::is_same_v<T, std::int16_t>) {
+            return ReadSmallIntegers<T, std::uint16_t>(
+                file, bytesInFile, g, pixels, scale, blank,
                 [](const std::uint8_t* p) { return Raw16(p); });
-        case 32: {
-            image.pixels32.resize(rows, cols);
+        } else if constexpr (std::is_same_v<T, std::int32_t>) {
             const std::int64_t blankRaw = IntegerBlank(blank);
-            return ReadWideValues(file, bytesInFile, g, image.pixels32, scale,
+            return ReadWideValues(file, bytesInFile, g, pixels, scale,
                                   [blankRaw](const std::uint8_t* p) {
                                       const auto raw = static_cast<std::int32_t>(Bits32(p));
                                       return raw == blankRaw ? 0 : raw;
                                   });
-        }
-        case -32:
-            image.pixelsR32.resize(rows, cols);
-            return ReadWideValues(file, bytesInFile, g, image.pixelsR32, scale,
+        } else if constexpr (std::is_same_v<T, float>) {
+            return ReadWideValues(file, bytesInFile, g, pixels, scale,
                                   [blank](const std::uint8_t* p) {
                                       const float v = Real32(p);
                                       return static_cast<double>(v) == blank ? 0.0f : v;
                                   });
-        case -64:
-            image.pixelsR64.resize(rows, cols);
-            return ReadWideValues(file, bytesInFile, g, image.pixelsR64, scale,
+        } else {
+            return ReadWideValues(file, bytesInFile, g, pixels, scale,
                                   [blank](const std::uint8_t* p) {
                                       const double v = Real64(p);
                                       return v == blank ? 0.0 : v;
                                   });
-        default:
-            return {};
-    }
+        }
+    });
 }
 
 }  // namespace

@@ -11,38 +11,16 @@ void StatsAccumulator::finish(long double& mean, long double& sigma) const {
 }
 
 void ResetImageArrays(ImageState& image) {
-    image.pixels8.reset();
-    image.pixels16.reset();
-    image.pixels32.reset();
-    image.pixelsR32.reset();
-    image.pixelsR64.reset();
-    image.source8.reset();
-    image.source16.reset();
-    image.source32.reset();
-    image.sourceR32.reset();
-    image.sourceR64.reset();
+    for (int bitpix : {8, 16, 32, -32, -64})
+        VisitPixelKind(bitpix, [&](auto kind) {
+            using T = typename decltype(kind)::type;
+            PixelsOf<T>(image).reset();
+            SourceOf<T>(image).reset();
+        });
 }
 
 void SaveSourcePixels(ImageState& image) {
-    switch (image.bitpix) {
-        case 8:
-            image.source8 = image.pixels8;
-            break;
-        case 16:
-            image.source16 = image.pixels16;
-            break;
-        case 32:
-            image.source32 = image.pixels32;
-            break;
-        case -32:
-            image.sourceR32 = image.pixelsR32;
-            break;
-        case -64:
-            image.sourceR64 = image.pixelsR64;
-            break;
-        default:
-            break;
-    }
+    VisitPixels(image, [](const auto& pixels, auto& source) { source = pixels; });
 }
 
 void SaveSourceStatistics(ImageState& image) {
@@ -53,25 +31,7 @@ void SaveSourceStatistics(ImageState& image) {
 }
 
 void RestoreSource(ImageState& image) {
-    switch (image.bitpix) {
-        case 8:
-            image.pixels8 = image.source8;
-            break;
-        case 16:
-            image.pixels16 = image.source16;
-            break;
-        case 32:
-            image.pixels32 = image.source32;
-            break;
-        case -32:
-            image.pixelsR32 = image.sourceR32;
-            break;
-        case -64:
-            image.pixelsR64 = image.sourceR64;
-            break;
-        default:
-            break;
-    }
+    VisitPixels(image, [](auto& pixels, const auto& source) { pixels = source; });
     image.dataMin = image.sourceDataMin;
     image.dataMax = image.sourceDataMax;
     image.mean = image.sourceMean;
@@ -79,35 +39,16 @@ void RestoreSource(ImageState& image) {
 }
 
 double StoredValue(const ImageState& image, int row, int column) {
-    switch (image.bitpix) {
-        case 8:
-            return image.pixels8[row][column];
-        case 16:
-            return image.pixels16[row][column];
-        case 32:
-            return image.pixels32[row][column];
-        case -32:
-            return image.pixelsR32[row][column];
-        case -64:
-            return image.pixelsR64[row][column];
-        default:
-            return 0;
-    }
+    return VisitPixels(image, [&](const auto& pixels, const auto&) {
+        return static_cast<double>(pixels[row][column]);
+    });
 }
 
 double PhysicalValue(const ImageState& image, int row, int column) {
-    switch (image.bitpix) {
-        case 8:
-        case 16:
-        case 32:
-        case -32:
-        case -64:
-            return static_cast<double>(
-                image.bscale * static_cast<long double>(StoredValue(image, row, column)) +
-                image.bzero);
-        default:
-            return 0;
-    }
+    return VisitPixelKind(image.bitpix, [&](auto) {
+        return static_cast<double>(
+            image.bscale * static_cast<long double>(StoredValue(image, row, column)) + image.bzero);
+    });
 }
 
 }  // namespace pelorin

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace pelorin {
@@ -53,17 +54,10 @@ class PixelArray {
     std::vector<T> data_;
 };
 
-using Timai8 = PixelArray<std::uint8_t>;
-using Timai16 = PixelArray<std::int16_t>;
-using Timai32 = PixelArray<std::int32_t>;
-using Timar32 = PixelArray<float>;
-using Timar64 = PixelArray<double>;
-
 // Texts the readers and the palette loader put into their messages.
 struct MessageWords {
     std::string msgKeyword = "Mot clé";
     std::string msgMissing = "manquant";
-    std::string msgPaletteError = "Erreur de création de la palette";
 };
 
 struct ImageState {
@@ -81,16 +75,18 @@ struct ImageState {
     double dataMax = -1e100;
     long double mean = 0;
     long double sigma = 0;
-    Timai8 pixels8;
-    Timai16 pixels16;
-    Timai32 pixels32;
-    Timar32 pixelsR32;
-    Timar64 pixelsR64;
-    Timai8 source8;
-    Timai16 source16;
-    Timai32 source32;
-    Timar32 sourceR32;
-    Timar64 sourceR64;
+    // One array pair per pixel kind; only the kind named by bitpix is in use, the others are
+    // kept at 1 x 1. The source arrays hold the pixels as loaded, for the filters.
+    PixelArray<std::uint8_t> pixels8;
+    PixelArray<std::int16_t> pixels16;
+    PixelArray<std::int32_t> pixels32;
+    PixelArray<float> pixelsR32;
+    PixelArray<double> pixelsR64;
+    PixelArray<std::uint8_t> source8;
+    PixelArray<std::int16_t> source16;
+    PixelArray<std::int32_t> source32;
+    PixelArray<float> sourceR32;
+    PixelArray<double> sourceR64;
     double sourceDataMin = 0;
     double sourceDataMax = 0;
     long double sourceMean = 0;
@@ -158,6 +154,82 @@ struct StatsAccumulator {
     // (a constant image) gives sigma 0 rather than NaN.
     void finish(long double& mean, long double& sigma) const;
 };
+
+// ---- Pixel kinds ----
+// The pixel kinds, named by their FITS BITPIX: 8 (unsigned bytes), 16 and 32 (signed
+// integers), -32 and -64 (IEEE reals). Code that works on the pixels is written once as a
+// template over the stored type T and reached through these two dispatchers, so that adding
+// a kind means adding it here.
+
+template <typename T>
+struct PixelKind {
+    using type = T;
+};
+
+// Calls f(PixelKind<T>{}) for the stored type T of `bitpix` and returns its result; for a
+// bitpix that is no pixel kind, returns a value-initialised result without calling f.
+template <typename F>
+auto VisitPixelKind(int bitpix, F&& f) {
+    using R = decltype(f(PixelKind<std::uint8_t>{}));
+    switch (bitpix) {
+        case 8:
+            return f(PixelKind<std::uint8_t>{});
+        case 16:
+            return f(PixelKind<std::int16_t>{});
+        case 32:
+            return f(PixelKind<std::int32_t>{});
+        case -32:
+            return f(PixelKind<float>{});
+        case -64:
+            return f(PixelKind<double>{});
+        default:
+            return R();
+    }
+}
+
+// The current and the as-loaded array of stored type T.
+template <typename T, typename Image>
+auto& PixelsOf(Image& image) {
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        return image.pixels8;
+    else if constexpr (std::is_same_v<T, std::int16_t>)
+        return image.pixels16;
+    else if constexpr (std::is_same_v<T, std::int32_t>)
+        return image.pixels32;
+    else if constexpr (std::is_same_v<T, float>)
+        return image.pixelsR32;
+    else
+        return image.pixelsR64;
+}
+template <typename T, typename Image>
+auto& SourceOf(Image& image) {
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        return image.source8;
+    else if constexpr (std::is_same_v<T, std::int16_t>)
+        return image.source16;
+    else if constexpr (std::is_same_v<T, std::int32_t>)
+        return image.source32;
+    else if constexpr (std::is_same_v<T, float>)
+        return image.sourceR32;
+    else
+        return image.sourceR64;
+}
+
+// Calls f(pixels, source) with the two arrays of the image's kind (const when the image is)
+// and returns its result; a value-initialised result when nothing is loaded in an array.
+template <typename Image, typename F>
+auto VisitPixels(Image& image, F&& f) {
+    return VisitPixelKind(image.bitpix, [&](auto kind) {
+        using T = typename decltype(kind)::type;
+        return f(PixelsOf<T>(image), SourceOf<T>(image));
+    });
+}
+
+// Bytes of one stored value of a kind; 0 for a bitpix that is no pixel kind.
+inline int ValueBytes(int bitpix) {
+    return VisitPixelKind(
+        bitpix, [](auto kind) { return static_cast<int>(sizeof(typename decltype(kind)::type)); });
+}
 
 void ResetImageArrays(ImageState& image);
 void SaveSourcePixels(ImageState& image);

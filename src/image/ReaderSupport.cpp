@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 namespace pelorin::detail {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "display/Viewer.h"
+#include "process/PictureDecoder.h"
 
 namespace pelorin {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 namespace pelorin {
 

@@ -537,20 +537,9 @@ const Kernel& KernelFor(int index) {
 
 long long FilterImage(ImageState& image, int index, long double threshold) {
     const int t = index >= 1 && index < kFilterCount ? index : 0;  // 0: the identity
-    switch (image.bitpix) {
-        case 8:
-            return Filter(image, image.source8, image.pixels8, t, threshold);
-        case 16:
-            return Filter(image, image.source16, image.pixels16, t, threshold);
-        case 32:
-            return Filter(image, image.source32, image.pixels32, t, threshold);
-        case -32:
-            return Filter(image, image.sourceR32, image.pixelsR32, t, threshold);
-        case -64:
-            return Filter(image, image.sourceR64, image.pixelsR64, t, threshold);
-        default:
-            return 0;
-    }
+    return VisitPixels(image, [&](auto& pixels, const auto& source) {
+        return Filter(image, source, pixels, t, threshold);
+    });
 }
 
 }  // namespace pelorin

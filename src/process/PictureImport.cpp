@@ -1,33 +1,10 @@
-// Ordinary pictures: ".bmp" read directly, every other format through the outside decoder;
-// shown in their own colours, or turned into 8-bit pixel data.
-#include <algorithm>
+#include "process/PictureImport.h"
 
-#include "display/Viewer.h"
+#include <algorithm>
 
 namespace pelorin {
 
-void Viewer::importPicture(const std::string& path) {
-    image.bzero = 0;
-    image.bscale = 1;
-    image.height = 0;
-    image.width = 0;
-
-    Bitmap picture;
-    if (LowerExtension(path) == ".bmp") {
-        picture = Bitmap::ReadBmpFile(path);
-    } else if (decoder_) {
-        Bitmap decoded;
-        if (decoder_->decode(path, decoded)) picture = std::move(decoded);
-    }
-    if (picture.empty()) return;
-
-    if (controls.radioGroup1 == 0) {
-        showPicture(BaseName(path), picture);
-        image.planeCount = 1;
-        image.currentPlane = 1;
-        return;
-    }
-
+void GreyPixelsFromPicture(const Bitmap& picture, ImageState& image) {
     const int h = picture.height();
     const int w = picture.width();
     const int bpp = picture.bitsPerPixel();

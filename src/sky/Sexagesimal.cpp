@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "sky/NumberText.h"
+#include "base/NumberText.h"
 #include "sky/SkyLib.h"
 
 namespace pelorin {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <numbers>
 
-#include "sky/NumberText.h"
+#include "base/NumberText.h"
 #include "sky/SkyLib.h"
 
 namespace pelorin {

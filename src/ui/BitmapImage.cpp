@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "image/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 namespace pelorin::ui {
 namespace {

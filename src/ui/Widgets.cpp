@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "display/Viewer.h"
-#include "sky/NumberText.h"
+#include "base/NumberText.h"
+#include "viewer/Viewer.h"
 
 namespace pelorin::ui {
 namespace {
@@ -43,7 +43,7 @@ QPoint PixelOf(const QMouseEvent* event) {
 // ---- Preview ----
 
 PreviewImage::PreviewImage(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("Image1"));
+    setObjectName(QStringLiteral("preview"));
     setCursor(Qt::CrossCursor);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -97,7 +97,7 @@ void PreviewImage::mousePressEvent(QMouseEvent* event) {
 // ---- Colour bar ----
 
 ColourBarImage::ColourBarImage(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("Image2"));
+    setObjectName(QStringLiteral("colourBar"));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -161,7 +161,7 @@ void ThresholdScrollBar::keyPressEvent(QKeyEvent* event) {
 // ---- File list ----
 
 FileListWidget::FileListWidget(QWidget* parent) : QListWidget(parent) {
-    setObjectName(QStringLiteral("FileListBox1"));
+    setObjectName(QStringLiteral("fileList"));
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setUniformItemSizes(true);
 }
@@ -200,15 +200,15 @@ void FileListWidget::keyPressEvent(QKeyEvent* event) {
 
 PlaneEdit::PlaneEdit(QWidget* parent) : QWidget(parent) {
     edit_ = new QLineEdit(this);
-    edit_->setObjectName(QStringLiteral("Edit4"));
+    edit_->setObjectName(QStringLiteral("planeEdit"));
     edit_->setMaxLength(2);
     edit_->setAlignment(Qt::AlignRight);
     edit_->installEventFilter(this);
     up_ = new QToolButton(this);
-    up_->setObjectName(QStringLiteral("UpDown1Up"));
+    up_->setObjectName(QStringLiteral("planeUp"));
     up_->setArrowType(Qt::UpArrow);
     down_ = new QToolButton(this);
-    down_->setObjectName(QStringLiteral("UpDown1Down"));
+    down_->setObjectName(QStringLiteral("planeDown"));
     down_->setArrowType(Qt::DownArrow);
     for (QToolButton* b : {up_, down_}) {
         b->setAutoRepeat(true);

@@ -17,7 +17,7 @@ class QToolButton;
 
 namespace pelorin::ui {
 
-// The preview `Image1`: shows a prepared picture at its top left corner, black elsewhere,
+// The preview `preview`: shows a prepared picture at its top left corner, black elsewhere,
 // and the zoom band as a dotted XOR rectangle. Mouse moves are reported with the pressed
 // buttons and modifier keys (as the core's MouseFlags), presses with their button.
 class PreviewImage : public QWidget {
@@ -44,7 +44,7 @@ class PreviewImage : public QWidget {
     SelectionBand band_;
 };
 
-// The colour bar `Image2`: a prepared picture drawn over the whole widget.
+// The colour bar `colourBar`: a prepared picture drawn over the whole widget.
 class ColourBarImage : public QWidget {
     Q_OBJECT
   public:
@@ -104,7 +104,7 @@ class FileListWidget : public QListWidget {
     bool leftPressed_ = false;
 };
 
-// The plane field `Edit4` (two characters at most) with its spinner `UpDown1`: the arrows,
+// The plane field `planeEdit` (two characters at most) with its spinner `planeSpinner`: the arrows,
 // and the Up and Down keys in the field, step the number in the field by one within
 // 0..99 without wrapping; a field that holds no number steps from 0. Every change of the
 // text, typed or stepped, is reported by the field's textChanged signal.

@@ -16,9 +16,9 @@
 #include <QTextStream>
 #include <cstdio>
 
-#include "ui/BigImaForm.h"
-#include "ui/MainForm.h"
-#include "ui/StartForm.h"
+#include "ui/FullSizeWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/StartWindow.h"
 
 using namespace pelorin::ui;
 
@@ -54,14 +54,14 @@ int main(int argc, char* argv[]) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
 
-    TForm1 start;
+    StartWindow start;
     start.setFixedSize(start.size());
     start.show();
     Save(start, out, QStringLiteral("start.png"));
     start.hide();
 
-    TcopyAstroForm form;
-    TBigImaForm big;
+    MainWindow form;
+    FullSizeWindow big;
     form.setFullSizeViewer(&big);
     form.show();
     std::printf("main window minimum size %dx%d\n", form.minimumSizeHint().width(),
@@ -79,7 +79,7 @@ int main(int argc, char* argv[]) {
     QApplication::processEvents();
     Save(form, out, QStringLiteral("main_start.png"));
 
-    auto* list = form.findChild<QListWidget*>(QStringLiteral("FileListBox1"));
+    auto* list = form.findChild<QListWidget*>(QStringLiteral("fileList"));
     const QString fits = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("m51_sim.fit");
     const int row = RowOf(list, fits);
     if (row < 0) {
@@ -90,7 +90,7 @@ int main(int argc, char* argv[]) {
     QApplication::processEvents();
     Save(form, out, QStringLiteral("main_loaded.png"));
 
-    QWidget* preview = form.findChild<QWidget*>(QStringLiteral("Image1"));
+    QWidget* preview = form.findChild<QWidget*>(QStringLiteral("preview"));
     QTest::mouseMove(preview, QPoint(120, 140));
     QApplication::processEvents();
     Save(form, out, QStringLiteral("main_readout.png"));
@@ -137,6 +137,6 @@ int main(int argc, char* argv[]) {
         d.done(QDialog::Rejected);
         return 0;
     });
-    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("SpeedButton1")), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("fullSizeButton")), Qt::LeftButton);
     return 0;
 }

@@ -11,8 +11,8 @@
 #include <QTest>
 #include <fstream>
 
-#include "ui/BigImaForm.h"
-#include "ui/MainForm.h"
+#include "ui/FullSizeWindow.h"
+#include "ui/MainWindow.h"
 
 namespace pelorin::uitest {
 
@@ -94,8 +94,8 @@ void Workspace::write(const std::string& name, const std::vector<std::uint8_t>& 
 }
 
 Harness::Harness() {
-    form_ = std::make_unique<ui::TcopyAstroForm>();
-    big_ = std::make_unique<ui::TBigImaForm>();
+    form_ = std::make_unique<ui::MainWindow>();
+    big_ = std::make_unique<ui::FullSizeWindow>();
     form_->setFullSizeViewer(big_.get());
     form_->setErrorReporter(
         [this](QWidget*, const QString&, const QString& message) { errors << message; });
@@ -111,7 +111,7 @@ Harness::Harness() {
 Harness::~Harness() = default;
 
 QListWidget* Harness::list() const {
-    return widget<QListWidget>("FileListBox1");
+    return widget<QListWidget>("fileList");
 }
 
 int Harness::rowOf(const QString& name) const {
@@ -169,19 +169,19 @@ bool Harness::enabled(const char* name) const {
 }
 
 void Harness::moveOver(QPoint at, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
-    QWidget* preview = widget("Image1");
+    QWidget* preview = widget("preview");
     QMouseEvent move(QEvent::MouseMove, QPointF(at), preview->mapToGlobal(QPointF(at)),
                      Qt::NoButton, buttons, modifiers);
     QApplication::sendEvent(preview, &move);
 }
 
 void Harness::pressOn(QPoint at, Qt::MouseButton button) {
-    QTest::mousePress(widget("Image1"), button, {}, at);
-    QTest::mouseRelease(widget("Image1"), button, {}, at);
+    QTest::mousePress(widget("preview"), button, {}, at);
+    QTest::mouseRelease(widget("preview"), button, {}, at);
 }
 
 void Harness::drag(QPoint from, QPoint to) {
-    QWidget* preview = widget("Image1");
+    QWidget* preview = widget("preview");
     QTest::mousePress(preview, Qt::LeftButton, {}, from);
     const int steps = 4;
     for (int i = 1; i <= steps; ++i) {

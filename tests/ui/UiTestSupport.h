@@ -19,8 +19,8 @@ class QListWidget;
 class QWidget;
 
 namespace pelorin::ui {
-class TcopyAstroForm;
-class TBigImaForm;
+class MainWindow;
+class FullSizeWindow;
 }  // namespace pelorin::ui
 
 namespace pelorin::uitest {
@@ -64,8 +64,8 @@ class Harness {
   public:
     Harness();
     ~Harness();
-    ui::TcopyAstroForm& form() { return *form_; }
-    ui::TBigImaForm& big() { return *big_; }
+    ui::MainWindow& form() { return *form_; }
+    ui::FullSizeWindow& big() { return *big_; }
     QStringList errors;
 
     template <typename T = QWidget>
@@ -92,8 +92,8 @@ class Harness {
     void pressOn(QPoint at, Qt::MouseButton button = Qt::LeftButton);
 
   private:
-    std::unique_ptr<ui::TcopyAstroForm> form_;
-    std::unique_ptr<ui::TBigImaForm> big_;
+    std::unique_ptr<ui::MainWindow> form_;
+    std::unique_ptr<ui::FullSizeWindow> big_;
 };
 
 }  // namespace pelorin::uitest

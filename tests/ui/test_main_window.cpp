@@ -18,8 +18,8 @@
 #include <filesystem>
 
 #include "UiTestSupport.h"
-#include "ui/BigImaForm.h"
-#include "ui/MainForm.h"
+#include "ui/FullSizeWindow.h"
+#include "ui/MainWindow.h"
 
 namespace pelorin::uitest {
 namespace {
@@ -79,7 +79,7 @@ class MainWindow : public ::testing::Test {
         ASSERT_TRUE(h_->form().selectFolder(QString::fromStdString(ws_.images().string())));
     }
     Viewer& viewer() { return h_->form().viewer(); }
-    QTimer* timer() { return h_->widget<QTimer>("Timer1"); }
+    QTimer* timer() { return h_->widget<QTimer>("redrawTicker"); }
     void fireTimer() {
         ASSERT_TRUE(timer()->isActive());
         timer()->stop();
@@ -93,7 +93,7 @@ class MainWindow : public ::testing::Test {
             if (previous) previous(busy);
         };
     }
-    QImage preview() { return h_->widget("Image1")->grab().toImage(); }
+    QImage preview() { return h_->widget("preview")->grab().toImage(); }
 
     Workspace ws_;
     std::unique_ptr<Harness> h_;
@@ -103,85 +103,90 @@ class MainWindow : public ::testing::Test {
 TEST_F(MainWindow, StartsWithItsCaptionsAndOnlyTheFileControlsEnabled) {
     Harness& h = *h_;
     const std::pair<const char*, const char*> captions[] = {
-        {"BitBtn5", "Tout selectionner"},
-        {"BitBtn6", "Rien selectionner"},
-        {"BitBtn1", "Sauvegarde BMP"},
-        {"BitBtn4", "Abandon"},
-        {"CheckBox1", "Force le format BMP 24 bits"},
-        {"SpeedButton1", "Taille réelle"},
-        {"SpeedButton4", "Zoom 1:1"},
-        {"SpeedButton5", "Zoom prec."},
-        {"Label3", "Coul."},
-        {"Label4", "Intensité"},
-        {"Label5", "0"},
-        {"Label6", "255"},
-        {"Label7", "Min:"},
-        {"Label8", "Max:"},
-        {"Label9", "Inversion de l'image"},
-        {"Label10", "/1"},
-        {"Label11", "Couche"},
-        {"Label12", "Filtre"},
-        {"Label13", "Seuil"},
-        {"Label14", "Copie vers"},
-        {"Edit4", "0"},
-        {"Edit5", "9E99"},
-        {"Edit1", ""},
-        {"Edit2", ""},
-        {"Label1", " "},
-        {"Label2", " "},
-        {"DirectoryEdit1", "./"}};
+        {"selectAllButton", "Tout selectionner"},
+        {"selectNoneButton", "Rien selectionner"},
+        {"saveBmpButton", "Sauvegarde BMP"},
+        {"closeButton", "Abandon"},
+        {"force24BitBox", "Force le format BMP 24 bits"},
+        {"fullSizeButton", "Taille réelle"},
+        {"zoomWholeButton", "Zoom 1:1"},
+        {"zoomPreviousButton", "Zoom prec."},
+        {"lutCaption", "Coul."},
+        {"ittCaption", "Intensité"},
+        {"barLowCaption", "0"},
+        {"barHighCaption", "255"},
+        {"lowCaption", "Min:"},
+        {"highCaption", "Max:"},
+        {"flipCaption", "Inversion de l'image"},
+        {"planeCountLabel", "/1"},
+        {"planeCaption", "Couche"},
+        {"filterCaption", "Filtre"},
+        {"filterThresholdCaption", "Seuil"},
+        {"destinationCaption", "Copie vers"},
+        {"planeEdit", "0"},
+        {"filterThresholdEdit", "9E99"},
+        {"lowEdit", ""},
+        {"highEdit", ""},
+        {"readoutLabel", " "},
+        {"statusLabel", " "},
+        {"destinationEdit", "./"}};
     for (const auto& [name, caption] : captions)
         EXPECT_EQ(h.text(name), QString::fromUtf8(caption)) << name;
-    EXPECT_EQ(h.widget<QGroupBox>("RadioGroup2")->title(), QStringLiteral("Intensité min/max"));
-    EXPECT_EQ(h.widget<QGroupBox>("RadioGroup1")->title(), QStringLiteral("Couleur des images"));
+    EXPECT_EQ(h.widget<QGroupBox>("thresholdModeGroup")->title(),
+              QStringLiteral("Intensité min/max"));
+    EXPECT_EQ(h.widget<QGroupBox>("pictureColoursGroup")->title(),
+              QStringLiteral("Couleur des images"));
     const char* modes[] = {"en-tête", "data", "1 sig.", "2 sig.", "70%", "fixe"};
     for (int i = 0; i < 6; ++i) {
-        auto* r = h.widget<QRadioButton>(QStringLiteral("RadioGroup2Item%1").arg(i).toLatin1());
+        auto* r = h.widget<QRadioButton>(QStringLiteral("thresholdModeItem%1").arg(i).toLatin1());
         ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->text(), QString::fromUtf8(modes[i]));
         EXPECT_EQ(r->isChecked(), i == 0);
         // All six in one row.
-        EXPECT_EQ(r->y(), h.widget("RadioGroup2Item0")->y());
+        EXPECT_EQ(r->y(), h.widget("thresholdModeItem0")->y());
     }
-    EXPECT_TRUE(h.widget<QRadioButton>("RadioGroup1Item1")->isChecked());
-    EXPECT_EQ(h.widget<QRadioButton>("RadioGroup1Item0")->text(),
+    EXPECT_TRUE(h.widget<QRadioButton>("pictureColoursItem1")->isChecked());
+    EXPECT_EQ(h.widget<QRadioButton>("pictureColoursItem0")->text(),
               QStringLiteral("Palette du bitmap"));
-    EXPECT_EQ(h.widget<QRadioButton>("RadioGroup1Item1")->text(),
+    EXPECT_EQ(h.widget<QRadioButton>("pictureColoursItem1")->text(),
               QStringLiteral("Palette modifiable"));
-    EXPECT_EQ(h.text("Edit3"), QStringLiteral("*.fit;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;"
-                                              "*.gif;*.tga;*.rle;*.pcx"));
+    EXPECT_EQ(h.text("fileField"),
+              QStringLiteral("*.fit;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;"
+                             "*.gif;*.tga;*.rle;*.pcx"));
 
     for (const char* name :
-         {"Edit1", "Edit2", "ScrollBar1", "ScrollBar2", "SpeedButton4", "SpeedButton5", "ComboBox1",
-          "ComboBox2", "SpeedButton2", "SpeedButton3", "SpeedButton6", "SpeedButton7",
-          "SpeedButton8", "Edit4", "UpDown1Up", "UpDown1Down"})
+         {"lowEdit", "highEdit", "lowBarWidget", "highBarWidget", "zoomWholeButton",
+          "zoomPreviousButton", "lutChooser", "ittChooser", "flipVerticalButton",
+          "flipHorizontalButton", "orientButton", "applyFilterButton", "restoreButton", "planeEdit",
+          "planeUp", "planeDown"})
         EXPECT_FALSE(h.enabled(name)) << name;
     for (const char* name :
-         {"RadioGroup2", "SpeedButton1", "BitBtn1", "BitBtn4", "BitBtn5", "BitBtn6", "RadioGroup1",
-          "CheckBox1", "ComboBox3", "Edit5", "FileListBox1", "SystemTreeView1", "DirectoryEdit1"})
+         {"thresholdModeGroup", "fullSizeButton", "saveBmpButton", "closeButton", "selectAllButton",
+          "selectNoneButton", "pictureColoursGroup", "force24BitBox", "filterChooser",
+          "filterThresholdEdit", "fileList", "folderTree", "destinationEdit"})
         EXPECT_TRUE(h.enabled(name)) << name;
 
-    auto* filters = h.widget<QComboBox>("ComboBox3");
+    auto* filters = h.widget<QComboBox>("filterChooser");
     ASSERT_EQ(filters->count(), 15);
     EXPECT_EQ(filters->itemText(14), QStringLiteral("Gradient 4"));
     EXPECT_EQ(filters->currentText(), QStringLiteral("None"));
     EXPECT_FALSE(timer()->isActive());
 
     // Nothing loaded: a black preview 320 x 240 and a black colour bar.
-    EXPECT_EQ(h.widget("Image1")->size(), QSize(320, 240));
-    EXPECT_EQ(h.widget("Image2")->size(), QSize(297, 15));
+    EXPECT_EQ(h.widget("preview")->size(), QSize(320, 240));
+    EXPECT_EQ(h.widget("colourBar")->size(), QSize(297, 15));
     const QImage p = preview();
     for (QPoint at : {QPoint(0, 0), QPoint(160, 120), QPoint(319, 239)})
         EXPECT_EQ(p.pixel(at) & 0xFFFFFF, 0u);
-    EXPECT_EQ(h.widget("Image2")->grab().toImage().pixel(290, 7) & 0xFFFFFF, 0u);
+    EXPECT_EQ(h.widget("colourBar")->grab().toImage().pixel(290, 7) & 0xFFFFFF, 0u);
 }
 
 TEST(MainWindowPalettes, ListsAreSortedAndChooseRampAndFourRampOverTheFirstNames) {
     Workspace ws;
     WritePalettes(ws.root() / "palettes", {"aaa", "Heat.Old"}, {"0_first", "neg"});
     Harness h;
-    auto* luts = h.widget<QComboBox>("ComboBox1");
-    auto* itts = h.widget<QComboBox>("ComboBox2");
+    auto* luts = h.widget<QComboBox>("lutChooser");
+    auto* itts = h.widget<QComboBox>("ittChooser");
     QStringList lutNames, ittNames;
     for (int i = 0; i < luts->count(); ++i)
         lutNames << luts->itemText(i);
@@ -202,7 +207,7 @@ TEST(MainWindowPalettes, AStartUpErrorIsShownOnceTheWindowIsUp) {
     ASSERT_EQ(h.errors.size(), 1);
     EXPECT_EQ(h.errors.front(), QStringLiteral("Invalid numeric input"));
     // The window goes on with its lists.
-    EXPECT_EQ(h.widget<QComboBox>("ComboBox1")->currentText(), QStringLiteral("ramp"));
+    EXPECT_EQ(h.widget<QComboBox>("lutChooser")->currentText(), QStringLiteral("ramp"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -216,7 +221,7 @@ TEST_F(MainWindow, ListShowsTheFolderThroughItsMaskCaseInsensitivelyAndSorted) {
               (QStringList{"a.fit", "bad.fit", "cube.fit", "tall.fts", "UPPER.FIT", "wide.fit"}));
     EXPECT_EQ(fs::current_path(), ws_.images());
 
-    auto* masks = h_->widget<QComboBox>("FilterComboBox1");
+    auto* masks = h_->widget<QComboBox>("maskChooser");
     ASSERT_EQ(masks->count(), 10);
     masks->setCurrentIndex(masks->findData(QStringLiteral("*.fit;*.fts")));
     names.clear();
@@ -224,13 +229,13 @@ TEST_F(MainWindow, ListShowsTheFolderThroughItsMaskCaseInsensitivelyAndSorted) {
         names << h_->list()->item(i)->text();
     EXPECT_EQ(names,
               (QStringList{"a.fit", "bad.fit", "cube.fit", "tall.fts", "UPPER.FIT", "wide.fit"}));
-    EXPECT_EQ(h_->text("Edit3"), QStringLiteral("*.fit;*.fts"));
+    EXPECT_EQ(h_->text("fileField"), QStringLiteral("*.fit;*.fts"));
     masks->setCurrentIndex(masks->findData(QStringLiteral("*.pic")));
     EXPECT_EQ(h_->list()->count(), 0);
     // A mask typed under the tree filters the list too.
-    auto* edit3 = h_->widget<QLineEdit>("Edit3");
-    edit3->setText(QStringLiteral("*.FTS"));
-    QTest::keyClick(edit3, Qt::Key_Return);
+    auto* fileFieldText = h_->widget<QLineEdit>("fileField");
+    fileFieldText->setText(QStringLiteral("*.FTS"));
+    QTest::keyClick(fileFieldText, Qt::Key_Return);
     ASSERT_EQ(h_->list()->count(), 1);
     EXPECT_EQ(h_->list()->item(0)->text(), QStringLiteral("tall.fts"));
 }
@@ -238,15 +243,15 @@ TEST_F(MainWindow, ListShowsTheFolderThroughItsMaskCaseInsensitivelyAndSorted) {
 TEST_F(MainWindow, ClickingAFitsFileShowsItsCaptionAndItsRendering) {
     openImages();
     h_->click(QStringLiteral("wide.fit"));
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("wide.fit  64x32  16 bits"));
-    EXPECT_EQ(h_->text("Edit3"), QStringLiteral("wide.fit"));
-    EXPECT_EQ(h_->text("Edit4"), QStringLiteral("1"));
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("wide.fit  64x32  16 bits"));
+    EXPECT_EQ(h_->text("fileField"), QStringLiteral("wide.fit"));
+    EXPECT_EQ(h_->text("planeEdit"), QStringLiteral("1"));
     // 64 x 32 keeps its proportions at 240 high; the frame shows its first 320 columns.
-    EXPECT_EQ(h_->widget("Image1")->size(), QSize(480, 240));
-    for (const char* name : {"Edit1", "Edit2", "ScrollBar1", "SpeedButton4", "ComboBox1",
-                             "SpeedButton3", "Edit4", "UpDown1Up"})
+    EXPECT_EQ(h_->widget("preview")->size(), QSize(480, 240));
+    for (const char* name : {"lowEdit", "highEdit", "lowBarWidget", "zoomWholeButton", "lutChooser",
+                             "flipHorizontalButton", "planeEdit", "planeUp"})
         EXPECT_TRUE(h_->enabled(name)) << name;
-    EXPECT_FALSE(h_->text("Edit1").isEmpty());
+    EXPECT_FALSE(h_->text("lowEdit").isEmpty());
 
     // What is drawn is the display bitmap stretched by nearest pixel: each preview pixel
     // has the colour of the bitmap pixel under its centre.
@@ -264,7 +269,7 @@ TEST_F(MainWindow, ClickingAFitsFileShowsItsCaptionAndItsRendering) {
     }
     // Brighter to the right, and the colour bar is a grey ramp.
     EXPECT_LT(Grey(p.pixel(2, 120)), Grey(p.pixel(300, 120)));
-    const QImage bar = h_->widget("Image2")->grab().toImage();
+    const QImage bar = h_->widget("colourBar")->grab().toImage();
     EXPECT_LT(Grey(bar.pixel(1, 7)), 8);
     EXPECT_GT(Grey(bar.pixel(296, 7)), 247);
 }
@@ -273,8 +278,9 @@ TEST_F(MainWindow, ARejectedFileBlanksTheDisplayWithTheReason) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
     h_->click(QStringLiteral("bad.fit"));
-    EXPECT_EQ(h_->text("Label2"), QString::fromUtf8("Format non supporté.Mot clé \"NAXIS < 2\""));
-    EXPECT_EQ(h_->text("Label1"), QStringLiteral(" "));
+    EXPECT_EQ(h_->text("statusLabel"),
+              QString::fromUtf8("Format non supporté.Mot clé \"NAXIS < 2\""));
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral(" "));
     const QImage p = preview();
     for (QPoint at : {QPoint(0, 0), QPoint(100, 100), QPoint(239, 239)})
         EXPECT_EQ(p.pixel(at) & 0xFFFFFF, 0u);
@@ -284,25 +290,25 @@ TEST_F(MainWindow, ARejectedFileBlanksTheDisplayWithTheReason) {
 TEST_F(MainWindow, UnselectingTheFocusedFileByControlClickLoadsNothing) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
-    ASSERT_EQ(h_->text("Label2"), QStringLiteral("a.fit  64x64  16 bits"));
+    ASSERT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  64x64  16 bits"));
     h_->click(QStringLiteral("a.fit"), Qt::ControlModifier);
     EXPECT_FALSE(h_->list()->item(h_->rowOf("a.fit"))->isSelected());
-    EXPECT_EQ(h_->text("Label2"), QString::fromUtf8("Format non supporté."));
+    EXPECT_EQ(h_->text("statusLabel"), QString::fromUtf8("Format non supporté."));
 }
 
 TEST_F(MainWindow, ScrollBarMovesRedrawOnlyWhenTheTimerFires) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
     countRedraws();
-    auto* bar = h_->widget<QScrollBar>("ScrollBar1");
+    auto* bar = h_->widget<QScrollBar>("lowBarWidget");
     const int start = bar->value();
     for (int i = 1; i <= 5; ++i)
         bar->setValue(start - 100 * i);  // as a drag does
     EXPECT_EQ(redraws_, 0);
     EXPECT_TRUE(timer()->isActive());
     EXPECT_EQ(timer()->interval(), 1000);
-    EXPECT_EQ(viewer().controls.scrollBar1.position(), start - 500);
-    EXPECT_EQ(h_->text("Edit1"),
+    EXPECT_EQ(viewer().controls.lowBar.position(), start - 500);
+    EXPECT_EQ(h_->text("lowEdit"),
               QString::fromStdString(Viewer::ThresholdText(viewer().levels.low, 1)));
     fireTimer();
     EXPECT_EQ(redraws_, 1);
@@ -312,9 +318,9 @@ TEST_F(MainWindow, ScrollBarMovesRedrawOnlyWhenTheTimerFires) {
 TEST_F(MainWindow, ScrollBarKeysMoveTheWayOfAValueSlider) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
-    auto* bar = h_->widget<QScrollBar>("ScrollBar2");
+    auto* bar = h_->widget<QScrollBar>("highBarWidget");
     bar->setValue(15000);
-    const ScrollBarModel& model = viewer().controls.scrollBar2;
+    const ScrollBarModel& model = viewer().controls.highBar;
     ASSERT_EQ(model.position(), 15000);
     const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Right, 100},     {Qt::Key_Down, 100},
                                             {Qt::Key_PageDown, 3000}, {Qt::Key_Left, -100},
@@ -330,11 +336,11 @@ TEST_F(MainWindow, ScrollBarKeysMoveTheWayOfAValueSlider) {
 TEST_F(MainWindow, DraggingOntoTheOtherBarPushesOnePositionFurther) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
-    auto* bar1 = h_->widget<QScrollBar>("ScrollBar1");
-    const int other = viewer().controls.scrollBar2.position();
+    auto* bar1 = h_->widget<QScrollBar>("lowBarWidget");
+    const int other = viewer().controls.highBar.position();
     bar1->setValue(other);
     // The core nudged its model; the widget follows it without running the handler again.
-    EXPECT_EQ(viewer().controls.scrollBar1.position(), other + 1);
+    EXPECT_EQ(viewer().controls.lowBar.position(), other + 1);
     EXPECT_EQ(bar1->value(), other + 1);
 }
 
@@ -342,15 +348,15 @@ TEST_F(MainWindow, EnterAppliesTypedThresholdsAtOnceAndPressesNoButton) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
     countRedraws();
-    h_->typeAndEnter("Edit1", QStringLiteral("10"));
+    h_->typeAndEnter("lowEdit", QStringLiteral("10"));
     EXPECT_EQ(redraws_, 1);
-    h_->typeAndEnter("Edit2", QStringLiteral("1e3"));
+    h_->typeAndEnter("highEdit", QStringLiteral("1e3"));
     EXPECT_EQ(redraws_, 2);
     EXPECT_EQ(viewer().levels.low, 10);
     EXPECT_EQ(viewer().levels.high, 1000);
-    EXPECT_EQ(h_->text("Edit2"), QStringLiteral("1e3"));  // left as typed
-    EXPECT_EQ(viewer().controls.scrollBar2.position(), viewer().positionOf(1000));
-    EXPECT_EQ(h_->widget<QScrollBar>("ScrollBar2")->value(), viewer().positionOf(1000));
+    EXPECT_EQ(h_->text("highEdit"), QStringLiteral("1e3"));  // left as typed
+    EXPECT_EQ(viewer().controls.highBar.position(), viewer().positionOf(1000));
+    EXPECT_EQ(h_->widget<QScrollBar>("highBarWidget")->value(), viewer().positionOf(1000));
     EXPECT_FALSE(timer()->isActive());
     // Enter in a field must not reach "Sauvegarde BMP" or any other button ("Tout
     // selectionner" would have selected every file).
@@ -364,8 +370,8 @@ TEST_F(MainWindow, LettersInMaxShowTheErrorBoxAndTheBarsKeepWorking) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
     countRedraws();
-    h_->widget<QLineEdit>("Edit1")->setText(QStringLiteral("5"));
-    h_->typeAndEnter("Edit2", QStringLiteral("abc"));
+    h_->widget<QLineEdit>("lowEdit")->setText(QStringLiteral("5"));
+    h_->typeAndEnter("highEdit", QStringLiteral("abc"));
     ASSERT_EQ(h_->errors.size(), 1);
     EXPECT_EQ(h_->errors.front(), QStringLiteral("'abc' is not a valid floating point value"));
     EXPECT_EQ(redraws_, 0);
@@ -373,10 +379,10 @@ TEST_F(MainWindow, LettersInMaxShowTheErrorBoxAndTheBarsKeepWorking) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(viewer().levels.settingScrollBars);
 
-    auto* bar = h_->widget<QScrollBar>("ScrollBar1");
+    auto* bar = h_->widget<QScrollBar>("lowBarWidget");
     bar->setValue(bar->value() + 700);
     EXPECT_TRUE(timer()->isActive());
-    EXPECT_EQ(h_->text("Edit1"),
+    EXPECT_EQ(h_->text("lowEdit"),
               QString::fromStdString(Viewer::ThresholdText(viewer().levels.low, 1)));
     fireTimer();
     EXPECT_EQ(redraws_, 1);
@@ -387,19 +393,19 @@ TEST_F(MainWindow, ModeButtonsRecomputeTheThresholds) {
     h_->click(QStringLiteral("a.fit"));
     // Without header thresholds "data" gives what "en-tête" gave: no bar moves, nothing to
     // redraw.
-    h_->widget<QRadioButton>("RadioGroup2Item1")->click();
-    EXPECT_EQ(viewer().controls.radioGroup2, 1);
+    h_->widget<QRadioButton>("thresholdModeItem1")->click();
+    EXPECT_EQ(viewer().controls.thresholdMode, 1);
     EXPECT_EQ(viewer().levels.mode, 1);
     EXPECT_FALSE(timer()->isActive());
     // "70%" narrows both: the bars move, snap the thresholds to their grid, and schedule
     // the redraw.
-    h_->widget<QRadioButton>("RadioGroup2Item4")->click();
+    h_->widget<QRadioButton>("thresholdModeItem4")->click();
     EXPECT_EQ(viewer().levels.mode, 4);
     EXPECT_TRUE(timer()->isActive());
-    const int p1 = viewer().controls.scrollBar1.position();
-    EXPECT_EQ(h_->widget<QScrollBar>("ScrollBar1")->value(), p1);
+    const int p1 = viewer().controls.lowBar.position();
+    EXPECT_EQ(h_->widget<QScrollBar>("lowBarWidget")->value(), p1);
     EXPECT_DOUBLE_EQ(viewer().levels.low, viewer().valueOf(p1));
-    EXPECT_EQ(h_->text("Edit1"),
+    EXPECT_EQ(h_->text("lowEdit"),
               QString::fromStdString(Viewer::ThresholdText(viewer().levels.low, 1)));
 }
 
@@ -408,49 +414,49 @@ TEST_F(MainWindow, ChoosingAnotherPaletteRedrawsInItsColours) {
     h_->click(QStringLiteral("wide.fit"));
     QRgb before = preview().pixel(300, 120);
     ASSERT_EQ(qRed(before), qGreen(before));
-    auto* luts = h_->widget<QComboBox>("ComboBox1");
+    auto* luts = h_->widget<QComboBox>("lutChooser");
     luts->setCurrentIndex(luts->findText(QStringLiteral("red")));
-    EXPECT_EQ(viewer().controls.comboBox1.text, "red");
+    EXPECT_EQ(viewer().controls.lutList.text, "red");
     const QRgb after = preview().pixel(300, 120);
     EXPECT_GT(qRed(after), 100);
     EXPECT_EQ(qGreen(after), 0);
-    const QImage bar = h_->widget("Image2")->grab().toImage();
+    const QImage bar = h_->widget("colourBar")->grab().toImage();
     EXPECT_EQ(qGreen(bar.pixel(296, 7)), 0);
     EXPECT_GT(qRed(bar.pixel(296, 7)), 247);
 }
 
 TEST_F(MainWindow, FilterListAndPictureColoursReachTheModel) {
-    auto* filters = h_->widget<QComboBox>("ComboBox3");
+    auto* filters = h_->widget<QComboBox>("filterChooser");
     filters->setCurrentIndex(6);  // as picked from the list
-    h_->clickButton("RadioGroup1Item0");
-    EXPECT_EQ(viewer().controls.comboBox3.index, 6);
-    EXPECT_EQ(viewer().controls.comboBox3.text, "Gauss");
-    EXPECT_EQ(viewer().controls.radioGroup1, 0);
+    h_->clickButton("pictureColoursItem0");
+    EXPECT_EQ(viewer().controls.filterList.index, 6);
+    EXPECT_EQ(viewer().controls.filterList.text, "Gauss");
+    EXPECT_EQ(viewer().controls.pictureColours, PictureColours::Own);
 
     // A typed name is not a choice from the list.
     filters->lineEdit()->selectAll();
     QTest::keyClicks(filters->lineEdit(), QStringLiteral("Edge x"));
-    h_->clickButton("SpeedButton1");  // any event brings the model in step
-    EXPECT_EQ(viewer().controls.comboBox3.index, -1);
-    EXPECT_EQ(viewer().controls.comboBox3.text, "Edge x");
+    h_->clickButton("fullSizeButton");  // any event brings the model in step
+    EXPECT_EQ(viewer().controls.filterList.index, -1);
+    EXPECT_EQ(viewer().controls.filterList.text, "Edge x");
     EXPECT_EQ(filters->currentText(), QStringLiteral("Edge x"));
 
     // Enter on an item's name picks that item.
     filters->lineEdit()->selectAll();
     QTest::keyClicks(filters->lineEdit(), QStringLiteral("Focus 2"));
     QTest::keyClick(filters->lineEdit(), Qt::Key_Return);
-    EXPECT_EQ(viewer().controls.comboBox3.index, 8);
+    EXPECT_EQ(viewer().controls.filterList.index, 8);
     EXPECT_EQ(filters->count(), 15);  // nothing inserted
 }
 
 TEST_F(MainWindow, FlipButtonsMirrorThePreviewAndFollowTheModel) {
     openImages();
     h_->click(QStringLiteral("wide.fit"));
-    auto* flipH = h_->widget<QAbstractButton>("SpeedButton3");
-    auto* flipV = h_->widget<QAbstractButton>("SpeedButton2");
+    auto* flipH = h_->widget<QAbstractButton>("flipHorizontalButton");
+    auto* flipV = h_->widget<QAbstractButton>("flipVerticalButton");
     QImage p = preview();
     ASSERT_LT(Grey(p.pixel(2, 120)), Grey(p.pixel(300, 120)));
-    h_->clickButton("SpeedButton3");
+    h_->clickButton("flipHorizontalButton");
     EXPECT_TRUE(flipH->isChecked());
     EXPECT_TRUE(viewer().zoom.flipHorizontal);
     p = preview();
@@ -462,12 +468,12 @@ TEST_F(MainWindow, FlipButtonsMirrorThePreviewAndFollowTheModel) {
     EXPECT_FALSE(flipH->isChecked());  // every load raises both buttons
     p = preview();
     ASSERT_GT(Grey(p.pixel(60, 2)), Grey(p.pixel(60, 237)));
-    h_->clickButton("SpeedButton2");
+    h_->clickButton("flipVerticalButton");
     EXPECT_TRUE(flipV->isChecked());
     p = preview();
     EXPECT_LT(Grey(p.pixel(60, 2)), Grey(p.pixel(60, 237)));
 
-    h_->clickButton("SpeedButton6");  // no sky coordinates: both off
+    h_->clickButton("orientButton");  // no sky coordinates: both off
     EXPECT_FALSE(flipH->isChecked());
     EXPECT_FALSE(flipV->isChecked());
     EXPECT_FALSE(viewer().zoom.flipVertical);
@@ -476,16 +482,16 @@ TEST_F(MainWindow, FlipButtonsMirrorThePreviewAndFollowTheModel) {
 TEST_F(MainWindow, ReadoutShowsThePixelUnderThePointer) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
-    ASSERT_EQ(h_->widget("Image1")->width(), 240);
+    ASSERT_EQ(h_->widget("preview")->width(), 240);
     // Column Round(120 / 240 * 64) = 32, row Round(60 / 240 * 64) = 16 from the top, which
     // is row 63 - 16 = 47 of the file: 47 * 100 + 32.
     h_->moveOver(QPoint(120, 60));
-    EXPECT_EQ(h_->text("Label1"), QStringLiteral("X:    32   Y:    16   I: 4732"));
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:    32   Y:    16   I: 4732"));
     // The first column of the preview reads nothing.
     h_->moveOver(QPoint(0, 100));
-    EXPECT_EQ(h_->text("Label1"), QStringLiteral("X:    32   Y:    16   I: 4732"));
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:    32   Y:    16   I: 4732"));
     h_->moveOver(QPoint(3, 237));
-    EXPECT_EQ(h_->text("Label1"), QStringLiteral("X:     1   Y:    63   I: 1"));
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:     1   Y:    63   I: 1"));
 }
 
 TEST_F(MainWindow, BandDragAndClickZoomAndZoomButtonsGoBack) {
@@ -511,70 +517,70 @@ TEST_F(MainWindow, BandDragAndClickZoomAndZoomButtonsGoBack) {
     // A click outside the band only removes it.
     h_->pressOn(QPoint(5, 50));
     EXPECT_FALSE(viewer().band.shown);
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("a.fit  64x64  16 bits"));
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  64x64  16 bits"));
 
     h_->drag(QPoint(10, 10), QPoint(100, 80));
     h_->pressOn(QPoint(50, 50));
     // Columns Round(10 / 240 * 64) = 3 to Round(100 / 240 * 64) = 27, rows 3 to 21.
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("a.fit  24x18  16 bits"));
-    EXPECT_EQ(h_->widget("Image1")->width(), 320);
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  24x18  16 bits"));
+    EXPECT_EQ(h_->widget("preview")->width(), 320);
     EXPECT_FALSE(viewer().band.shown);
 
     h_->drag(QPoint(40, 30), QPoint(200, 150));
     h_->pressOn(QPoint(100, 100));
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("a.fit  12x9  16 bits"));
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  12x9  16 bits"));
 
     // One level of history: "Zoom prec." twice shows the same window.
-    h_->clickButton("SpeedButton5");
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("a.fit  24x18  16 bits"));
-    h_->clickButton("SpeedButton5");
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("a.fit  24x18  16 bits"));
-    h_->clickButton("SpeedButton4");
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("a.fit  64x64  16 bits"));
-    EXPECT_EQ(h_->widget("Image1")->width(), 240);
+    h_->clickButton("zoomPreviousButton");
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  24x18  16 bits"));
+    h_->clickButton("zoomPreviousButton");
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  24x18  16 bits"));
+    h_->clickButton("zoomWholeButton");
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  64x64  16 bits"));
+    EXPECT_EQ(h_->widget("preview")->width(), 240);
 }
 
 TEST_F(MainWindow, LayerEditAndItsSpinnerChooseThePlane) {
     openImages();
     // Nothing loaded: typing in the field loads nothing.
-    h_->widget<QLineEdit>("Edit4")->setText(QStringLiteral("2"));
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral(" "));
-    h_->widget<QLineEdit>("Edit4")->setText(QStringLiteral("0"));
+    h_->widget<QLineEdit>("planeEdit")->setText(QStringLiteral("2"));
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral(" "));
+    h_->widget<QLineEdit>("planeEdit")->setText(QStringLiteral("0"));
 
     h_->click(QStringLiteral("cube.fit"));
-    EXPECT_EQ(h_->text("Edit4"), QStringLiteral("1"));
-    EXPECT_EQ(h_->text("Label10"), QStringLiteral("/3"));
+    EXPECT_EQ(h_->text("planeEdit"), QStringLiteral("1"));
+    EXPECT_EQ(h_->text("planeCountLabel"), QStringLiteral("/3"));
     h_->moveOver(QPoint(100, 100));
-    EXPECT_TRUE(h_->text("Label1").endsWith(QStringLiteral("I: 100")));
+    EXPECT_TRUE(h_->text("readoutLabel").endsWith(QStringLiteral("I: 100")));
 
-    h_->clickButton("UpDown1Up");
-    EXPECT_EQ(h_->text("Edit4"), QStringLiteral("2"));
+    h_->clickButton("planeUp");
+    EXPECT_EQ(h_->text("planeEdit"), QStringLiteral("2"));
     EXPECT_EQ(viewer().image.currentPlane, 2);
     h_->moveOver(QPoint(101, 100));
-    EXPECT_TRUE(h_->text("Label1").endsWith(QStringLiteral("I: 200")))
-        << h_->text("Label1").toStdString();
+    EXPECT_TRUE(h_->text("readoutLabel").endsWith(QStringLiteral("I: 200")))
+        << h_->text("readoutLabel").toStdString();
 
     // A plane past the last is clamped, and the field shows the plane read.
-    auto* edit = h_->widget<QLineEdit>("Edit4");
+    auto* edit = h_->widget<QLineEdit>("planeEdit");
     edit->setFocus();
     edit->selectAll();
     QTest::keyClicks(edit, QStringLiteral("9"));
     EXPECT_EQ(viewer().image.currentPlane, 3);
-    EXPECT_EQ(h_->text("Edit4"), QStringLiteral("3"));
+    EXPECT_EQ(h_->text("planeEdit"), QStringLiteral("3"));
     h_->moveOver(QPoint(102, 100));
-    EXPECT_TRUE(h_->text("Label1").endsWith(QStringLiteral("I: 300")));
+    EXPECT_TRUE(h_->text("readoutLabel").endsWith(QStringLiteral("I: 300")));
 
-    h_->clickButton("UpDown1Down");
+    h_->clickButton("planeDown");
     EXPECT_EQ(viewer().image.currentPlane, 2);
 }
 
 TEST_F(MainWindow, SelectAllAndNoneMarkEveryItemWithoutLoading) {
     openImages();
-    h_->clickButton("BitBtn5");
+    h_->clickButton("selectAllButton");
     for (int i = 0; i < h_->list()->count(); ++i)
         EXPECT_TRUE(h_->list()->item(i)->isSelected());
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral(" "));
-    h_->clickButton("BitBtn6");
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral(" "));
+    h_->clickButton("selectNoneButton");
     for (int i = 0; i < h_->list()->count(); ++i)
         EXPECT_FALSE(h_->list()->item(i)->isSelected());
     for (const auto& e : viewer().controls.fileList.entries)
@@ -593,10 +599,10 @@ TEST_F(MainWindow, SaveWritesEverySelectedFileAndRepaintsAfterEach) {
     h_->click(QStringLiteral("a.fit"));
     h_->click(QStringLiteral("wide.fit"), Qt::ControlModifier);
     h_->click(QStringLiteral("bad.fit"), Qt::ControlModifier);
-    auto* dest = h_->widget<QLineEdit>("DirectoryEdit1");
+    auto* dest = h_->widget<QLineEdit>("destinationEdit");
     dest->setText(QStringLiteral("out"));
-    h_->clickButton("CheckBox1");
-    h_->clickButton("BitBtn1");
+    h_->clickButton("force24BitBox");
+    h_->clickButton("saveBmpButton");
     ASSERT_TRUE(h_->errors.isEmpty()) << h_->errors.join("; ").toStdString();
     EXPECT_EQ(repaints, 3);
 
@@ -616,14 +622,14 @@ TEST_F(MainWindow, SaveWritesEverySelectedFileAndRepaintsAfterEach) {
     EXPECT_FALSE(fs::exists(ws_.image("out/cube.bmp")));
     // The last one stays on display, its entry focused.
     EXPECT_EQ(h_->list()->currentRow(), h_->rowOf("wide.fit"));
-    EXPECT_EQ(h_->text("Label2"), QStringLiteral("wide.fit  64x32  16 bits"));
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("wide.fit  64x32  16 bits"));
 }
 
 TEST_F(MainWindow, SaveIntoAMissingFolderStopsWithTheErrorBox) {
     openImages();
-    h_->clickButton("BitBtn5");
-    h_->widget<QLineEdit>("DirectoryEdit1")->setText(QStringLiteral("missing/sub"));
-    h_->clickButton("BitBtn1");
+    h_->clickButton("selectAllButton");
+    h_->widget<QLineEdit>("destinationEdit")->setText(QStringLiteral("missing/sub"));
+    h_->clickButton("saveBmpButton");
     ASSERT_EQ(h_->errors.size(), 1);
     EXPECT_TRUE(h_->errors.front().startsWith(QStringLiteral("Cannot create file ")))
         << h_->errors.front().toStdString();
@@ -661,17 +667,17 @@ TEST_F(MainWindow, BrowsingForTheDestinationKeepsTheWorkingDirectory) {
         fs::current_path(elsewhere);  // a dialog may move around
         return QString::fromStdString(elsewhere.string());
     });
-    h_->clickButton("DirectoryEdit1Button");
+    h_->clickButton("destinationBrowse");
     EXPECT_EQ(fs::current_path(), ws_.images());
-    EXPECT_EQ(h_->text("DirectoryEdit1"), QString::fromStdString(elsewhere.string()));
-    EXPECT_EQ(viewer().controls.directoryEdit1, elsewhere.string());
+    EXPECT_EQ(h_->text("destinationEdit"), QString::fromStdString(elsewhere.string()));
+    EXPECT_EQ(viewer().controls.destination, elsewhere.string());
     EXPECT_TRUE(h_->errors.isEmpty());
 
     // Cancelled: the field keeps its text.
     h_->form().setDirectoryChooser(
         [](QWidget*, const QString&, const QString&) { return QString(); });
-    h_->clickButton("DirectoryEdit1Button");
-    EXPECT_EQ(h_->text("DirectoryEdit1"), QString::fromStdString(elsewhere.string()));
+    h_->clickButton("destinationBrowse");
+    EXPECT_EQ(h_->text("destinationEdit"), QString::fromStdString(elsewhere.string()));
 }
 
 TEST_F(MainWindow, AWorkingDirectoryRemovedDuringTheDialogIsReported) {
@@ -683,14 +689,14 @@ TEST_F(MainWindow, AWorkingDirectoryRemovedDuringTheDialogIsReported) {
         fs::remove(doomed);
         return QString();
     });
-    h_->clickButton("DirectoryEdit1Button");
+    h_->clickButton("destinationBrowse");
     ASSERT_EQ(h_->errors.size(), 1);
     EXPECT_EQ(h_->errors.front(), QStringLiteral("I/O error 2"));
     EXPECT_TRUE(h_->form().isVisible());
 }
 
 TEST_F(MainWindow, CancelButtonAndEscapeCloseTheWindow) {
-    h_->clickButton("BitBtn4");
+    h_->clickButton("closeButton");
     EXPECT_FALSE(h_->form().isVisible());
     EXPECT_EQ(h_->form().result(), QDialog::Rejected);
     h_->form().show();

@@ -11,20 +11,20 @@
 #include <QSettings>
 
 #include "UiTestSupport.h"
-#include "ui/MainForm.h"
-#include "ui/StartForm.h"
+#include "ui/MainWindow.h"
+#include "ui/StartWindow.h"
 
 namespace pelorin::uitest {
 namespace {
 
-using ui::TcopyAstroForm;
-using ui::TForm1;
+using ui::MainWindow;
+using ui::StartWindow;
 
 QSettings Store() {
     return QSettings(QStringLiteral("Norvane"), QStringLiteral("PELORIN"));
 }
 
-class StartWindow : public ::testing::Test {
+class StartUp : public ::testing::Test {
   protected:
     void SetUp() override {
         Store().clear();
@@ -34,9 +34,9 @@ class StartWindow : public ::testing::Test {
     void TearDown() override { Store().clear(); }
 
     // One run of the program's windows: the runner stands for the user's session.
-    void run(const std::function<void(TcopyAstroForm&)>& session) {
-        TForm1 start;
-        TcopyAstroForm main;
+    void run(const std::function<void(MainWindow&)>& session) {
+        StartWindow start;
+        MainWindow main;
         start.setMainWindow(&main);
         int runs = 0;
         start.setModalRunner([&](QDialog& d) {
@@ -55,10 +55,10 @@ class StartWindow : public ::testing::Test {
     QString images_;
 };
 
-TEST_F(StartWindow, FirstRunStoresBothFoldersEvenUnchanged) {
+TEST_F(StartUp, FirstRunStoresBothFoldersEvenUnchanged) {
     ASSERT_FALSE(Store().contains(QStringLiteral("Dir")));
-    run([](TcopyAstroForm& main) {
-        EXPECT_EQ(main.findChild<QPushButton*>(QStringLiteral("BitBtn4"))->text(),
+    run([](MainWindow& main) {
+        EXPECT_EQ(main.findChild<QPushButton*>(QStringLiteral("closeButton"))->text(),
                   QStringLiteral("Quitter"));
         EXPECT_EQ(main.destinationText(), QStringLiteral("./"));
     });
@@ -66,33 +66,33 @@ TEST_F(StartWindow, FirstRunStoresBothFoldersEvenUnchanged) {
     EXPECT_EQ(Store().value(QStringLiteral("Dest")).toString(), QStringLiteral("./"));
 }
 
-TEST_F(StartWindow, FoldersChosenInOneRunAreRestoredInTheNext) {
-    run([&](TcopyAstroForm& main) {
+TEST_F(StartUp, FoldersChosenInOneRunAreRestoredInTheNext) {
+    run([&](MainWindow& main) {
         ASSERT_TRUE(main.selectFolder(images_));
         // Typed but never used for a copy: remembered all the same.
-        main.findChild<QLineEdit*>(QStringLiteral("DirectoryEdit1"))
+        main.findChild<QLineEdit*>(QStringLiteral("destinationEdit"))
             ->setText(QStringLiteral("out/"));
     });
     EXPECT_EQ(Store().value(QStringLiteral("Dir")).toString(), images_);
     EXPECT_EQ(Store().value(QStringLiteral("Dest")).toString(), QStringLiteral("out/"));
 
-    run([&](TcopyAstroForm& main) {
+    run([&](MainWindow& main) {
         EXPECT_EQ(main.selectedFolder(), images_);
         EXPECT_EQ(main.listFolder(), images_);
-        auto* list = main.findChild<QListWidget*>(QStringLiteral("FileListBox1"));
+        auto* list = main.findChild<QListWidget*>(QStringLiteral("fileList"));
         ASSERT_EQ(list->count(), 1);
         EXPECT_EQ(list->item(0)->text(), QStringLiteral("a.fit"));
         EXPECT_EQ(main.destinationText(), QStringLiteral("out/"));
-        EXPECT_EQ(main.viewer().controls.directoryEdit1, "out/");
+        EXPECT_EQ(main.viewer().controls.destination, "out/");
     });
 }
 
-TEST_F(StartWindow, AVanishedFolderIsIgnored) {
+TEST_F(StartUp, AVanishedFolderIsIgnored) {
     {
         QSettings s = Store();
         s.setValue(QStringLiteral("Dir"), QStringLiteral("/nonexistent/pelorin/folder"));
     }
-    run([](TcopyAstroForm& main) {
+    run([](MainWindow& main) {
         EXPECT_EQ(main.selectedFolder(), QString());
         EXPECT_EQ(main.listFolder(), QString());
         EXPECT_EQ(main.destinationText(), QStringLiteral("./"));  // no "Dest": the default
@@ -101,13 +101,13 @@ TEST_F(StartWindow, AVanishedFolderIsIgnored) {
     EXPECT_EQ(Store().value(QStringLiteral("Dir")).toString(), QString());
 }
 
-TEST_F(StartWindow, ValuesOfAnotherKindLeaveTheDefaults) {
+TEST_F(StartUp, ValuesOfAnotherKindLeaveTheDefaults) {
     {
         QSettings s = Store();
         s.setValue(QStringLiteral("Dir"), 42);
         s.setValue(QStringLiteral("Dest"), QStringList{QStringLiteral("a"), QStringLiteral("b")});
     }
-    run([](TcopyAstroForm& main) {
+    run([](MainWindow& main) {
         EXPECT_EQ(main.selectedFolder(), QString());
         EXPECT_EQ(main.destinationText(), QStringLiteral("./"));
     });
@@ -115,15 +115,15 @@ TEST_F(StartWindow, ValuesOfAnotherKindLeaveTheDefaults) {
     EXPECT_EQ(Store().value(QStringLiteral("Dest")).toString(), QStringLiteral("./"));
 }
 
-TEST_F(StartWindow, AnArgumentFolderReplacesTheRememberedOne) {
+TEST_F(StartUp, AnArgumentFolderReplacesTheRememberedOne) {
     {
         QSettings s = Store();
         s.setValue(QStringLiteral("Dir"), QString::fromStdString(ws_.root().string()));
     }
-    TForm1 start;
+    StartWindow start;
     EXPECT_EQ(start.rememberedDir(), QString::fromStdString(ws_.root().string()));
     start.overrideSourceFolder(images_);
-    TcopyAstroForm main;
+    MainWindow main;
     start.setMainWindow(&main);
     start.setModalRunner([&](QDialog&) {
         EXPECT_EQ(main.selectedFolder(), images_);
@@ -132,12 +132,12 @@ TEST_F(StartWindow, AnArgumentFolderReplacesTheRememberedOne) {
     start.runMainWindow();
 }
 
-TEST_F(StartWindow, MainWindowOpensAtThePointerAndStaysOnTheScreen) {
+TEST_F(StartUp, MainWindowOpensAtThePointerAndStaysOnTheScreen) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     QCursor::setPos(screen.bottomRight());
     if (QCursor::pos() != screen.bottomRight())
         GTEST_SKIP() << "the platform cannot move the pointer";
-    run([&](TcopyAstroForm& main) {
+    run([&](MainWindow& main) {
         const QRect frame = main.frameGeometry();
         EXPECT_EQ(frame.right(), screen.right());
         EXPECT_EQ(frame.bottom(), screen.bottom());
@@ -145,7 +145,7 @@ TEST_F(StartWindow, MainWindowOpensAtThePointerAndStaysOnTheScreen) {
     });
 
     QCursor::setPos(screen.topLeft() + QPoint(20, 30));
-    run([&](TcopyAstroForm& main) {
+    run([&](MainWindow& main) {
         EXPECT_EQ(main.frameGeometry().topLeft(), screen.topLeft() + QPoint(20, 30));
     });
 }

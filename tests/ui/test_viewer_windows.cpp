@@ -11,14 +11,14 @@
 #include <QTest>
 
 #include "UiTestSupport.h"
-#include "ui/BigImaForm.h"
 #include "ui/BitmapImage.h"
-#include "ui/MainForm.h"
+#include "ui/FullSizeWindow.h"
+#include "ui/MainWindow.h"
 
 namespace pelorin::uitest {
 namespace {
 
-using ui::TBigImaForm;
+using ui::FullSizeWindow;
 
 std::vector<std::uint8_t> Flat(int w, int h, std::int16_t value,
                                const std::vector<std::string>& cards = {}) {
@@ -48,7 +48,7 @@ class SecondWindow : public ::testing::Test {
         h_ = std::make_unique<Harness>();
         ASSERT_TRUE(h_->form().selectFolder(QString::fromStdString(ws_.images().string())));
     }
-    TBigImaForm& big() { return h_->big(); }
+    FullSizeWindow& big() { return h_->big(); }
 
     Workspace ws_;
     std::unique_ptr<Harness> h_;
@@ -97,14 +97,14 @@ TEST_F(SecondWindow, RightClickOnAFitsFileShowsItsHeader) {
 
 TEST_F(SecondWindow, RightClicksThatListNothingOpenNothing) {
     h_->click(QStringLiteral("obj.fit"));
-    ASSERT_NE(h_->text("Label2").trimmed(), QString());
+    ASSERT_NE(h_->text("statusLabel").trimmed(), QString());
     h_->rightClick(QStringLiteral("pic.bmp"));
     EXPECT_EQ(h_->modalShowings, 0);
-    EXPECT_EQ(h_->text("Label2").trimmed(), QString());  // blanked
+    EXPECT_EQ(h_->text("statusLabel").trimmed(), QString());  // blanked
 
     h_->rightClick(QStringLiteral("nosimple.fit"));
     EXPECT_EQ(h_->modalShowings, 0);
-    EXPECT_EQ(h_->text("Label2"), QString::fromUtf8("Mot clé \"SIMPLE = T\" manquant"));
+    EXPECT_EQ(h_->text("statusLabel"), QString::fromUtf8("Mot clé \"SIMPLE = T\" manquant"));
 
     // Below the last item.
     QTest::mousePress(h_->list()->viewport(), Qt::RightButton, {},
@@ -114,7 +114,7 @@ TEST_F(SecondWindow, RightClicksThatListNothingOpenNothing) {
 
 TEST_F(SecondWindow, FullSizeViewShowsTheRenderingAndZoomsByPowersOfTwo) {
     h_->click(QStringLiteral("obj.fit"));
-    const QString caption = h_->text("Label2");
+    const QString caption = h_->text("statusLabel");
     int shown = 0;
     big().setModalRunner([&](QDialog& d) {
         ++shown;
@@ -141,7 +141,7 @@ TEST_F(SecondWindow, FullSizeViewShowsTheRenderingAndZoomsByPowersOfTwo) {
         d.done(QDialog::Rejected);
         return 0;
     });
-    h_->clickButton("SpeedButton1");
+    h_->clickButton("fullSizeButton");
     ASSERT_EQ(shown, 1);
 
     // Every showing starts again at the bitmap's own size.
@@ -156,7 +156,7 @@ TEST_F(SecondWindow, FullSizeViewShowsTheRenderingAndZoomsByPowersOfTwo) {
         EXPECT_FALSE(d.isVisible());
         return 0;
     });
-    h_->clickButton("SpeedButton1");
+    h_->clickButton("fullSizeButton");
     EXPECT_EQ(shown, 2);
     EXPECT_EQ(big().zoomLevel(), 0);
     EXPECT_EQ(big().image()->size(), QSize(64, 32));
@@ -171,13 +171,13 @@ TEST_F(SecondWindow, FullSizeViewNeverOpensLargerThanTheScreen) {
         EXPECT_EQ(big().image()->size(), QSize(900, 20));
         return 0;
     });
-    h_->clickButton("SpeedButton1");
+    h_->clickButton("fullSizeButton");
 }
 
 TEST_F(SecondWindow, KeysTypedOverTheHeaderResizeTheHiddenPicture) {
     h_->click(QStringLiteral("obj.fit"));
     big().setModalRunner([](QDialog&) { return 0; });
-    h_->clickButton("SpeedButton1");  // the picture is now the 64 x 32 rendering
+    h_->clickButton("fullSizeButton");  // the picture is now the 64 x 32 rendering
     big().setModalRunner([&](QDialog& d) {
         d.show();
         QTest::keyClick(big().memo(), '+');
@@ -199,7 +199,7 @@ TEST(FullSizeImage, DrawsEachBitmapPixelAsABlockOfTheZoom) {
     b.setPalette(palette);
     b.row(0)[0] = 1;  // top left red
     b.row(1)[2] = 2;  // bottom right blue
-    TBigImaForm form;
+    FullSizeWindow form;
     form.setModalRunner([&](QDialog& d) {
         d.show();
         QImage shot = form.image()->grab().toImage();

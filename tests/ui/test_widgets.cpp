@@ -9,9 +9,9 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "display/Viewer.h"
 #include "ui/BitmapImage.h"
 #include "ui/Widgets.h"
+#include "viewer/Viewer.h"
 
 namespace pelorin::uitest {
 namespace {

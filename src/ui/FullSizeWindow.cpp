@@ -1,4 +1,4 @@
-#include "ui/BigImaForm.h"
+#include "ui/FullSizeWindow.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -27,7 +27,7 @@ QString FromModel(const std::string& text) {
 }  // namespace
 
 FullSizeImage::FullSizeImage(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("Image1"));
+    setObjectName(QStringLiteral("preview"));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -52,8 +52,8 @@ void FullSizeImage::paintEvent(QPaintEvent* event) {
     p.drawImage(QRectF(target), picture_, source);
 }
 
-TBigImaForm::TBigImaForm(QWidget* parent) : QDialog(parent), runModal_(DefaultModalRunner()) {
-    setObjectName(QStringLiteral("BigImaForm"));
+FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(DefaultModalRunner()) {
+    setObjectName(QStringLiteral("fullSizeWindow"));
     setWindowTitle(QStringLiteral("Taille réelle"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMaximizeButtonHint);
@@ -68,7 +68,7 @@ TBigImaForm::TBigImaForm(QWidget* parent) : QDialog(parent), runModal_(DefaultMo
     image_ = new FullSizeImage(content_);
     image_->move(0, 0);
     memo_ = new QPlainTextEdit(content_);
-    memo_->setObjectName(QStringLiteral("Memo1"));
+    memo_->setObjectName(QStringLiteral("headerView"));
     memo_->setReadOnly(true);
     memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -84,11 +84,11 @@ TBigImaForm::TBigImaForm(QWidget* parent) : QDialog(parent), runModal_(DefaultMo
     resize(613, 404);
 }
 
-QSize TBigImaForm::HeaderClientSize() {
+QSize FullSizeWindow::HeaderClientSize() {
     return {kMemoWidth + 20, kMemoHeight + 20};
 }
 
-void TBigImaForm::showFullSize(const QString& caption, const Bitmap& bitmap) {
+void FullSizeWindow::showFullSize(const QString& caption, const Bitmap& bitmap) {
     memo_->hide();
     image_->show();
     setWindowTitle(caption);
@@ -109,7 +109,7 @@ void TBigImaForm::showFullSize(const QString& caption, const Bitmap& bitmap) {
     runModal_(*this);
 }
 
-void TBigImaForm::showHeader(const QString& path, const QStringList& lines) {
+void FullSizeWindow::showHeader(const QString& path, const QStringList& lines) {
     memo_->setPlainText(lines.join(QLatin1Char('\n')));
     memo_->moveCursor(QTextCursor::Start);
     setWindowTitle(path);
@@ -125,14 +125,14 @@ void TBigImaForm::showHeader(const QString& path, const QStringList& lines) {
     applyZoom();
 }
 
-void TBigImaForm::centreOnScreen() {
+void FullSizeWindow::centreOnScreen() {
     QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
     if (!s) return;
     const QRect area = s->availableGeometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
 }
 
-void TBigImaForm::showEvent(QShowEvent* event) {
+void FullSizeWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) {
         baseCaption_ = windowTitle();
@@ -140,20 +140,20 @@ void TBigImaForm::showEvent(QShowEvent* event) {
     }
 }
 
-void TBigImaForm::done(int result) {
+void FullSizeWindow::done(int result) {
     // Every showing starts again at the bitmap's own size.
     zoom_ = InitialViewerZoom(bitmapSize_.width(), bitmapSize_.height());
     applyZoom();
     QDialog::done(result);
 }
 
-void TBigImaForm::applyZoom() {
+void FullSizeWindow::applyZoom() {
     image_->resize(zoom_.pictureWidth, zoom_.pictureHeight);
     if (image_->isVisibleTo(this) || !memo_->isVisibleTo(this))
         content_->resize(zoom_.pictureWidth, zoom_.pictureHeight);
 }
 
-bool TBigImaForm::handleZoomKey(const QKeyEvent* event) {
+bool FullSizeWindow::handleZoomKey(const QKeyEvent* event) {
     const QString text = event->text();
     if (text.size() != 1) return false;
     const char key = text.at(0).toLatin1();
@@ -169,7 +169,7 @@ bool TBigImaForm::handleZoomKey(const QKeyEvent* event) {
     return true;
 }
 
-void TBigImaForm::keyPressEvent(QKeyEvent* event) {
+void FullSizeWindow::keyPressEvent(QKeyEvent* event) {
     if (handleZoomKey(event)) {
         event->accept();
         return;
@@ -177,7 +177,7 @@ void TBigImaForm::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);  // Escape closes
 }
 
-bool TBigImaForm::eventFilter(QObject* watched, QEvent* event) {
+bool FullSizeWindow::eventFilter(QObject* watched, QEvent* event) {
     // The text pane shares the window's keys.
     if (watched == memo_ && event->type() == QEvent::KeyPress &&
         handleZoomKey(static_cast<QKeyEvent*>(event)))

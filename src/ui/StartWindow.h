@@ -12,7 +12,7 @@ class QLabel;
 
 namespace pelorin::ui {
 
-class TcopyAstroForm;
+class MainWindow;
 
 // Where the two folders are remembered: organisation and application of the settings
 // store, and the two value names.
@@ -21,14 +21,14 @@ inline constexpr const char* kSettingsApplication = "PELORIN";
 inline constexpr const char* kSettingsSourceFolder = "Dir";
 inline constexpr const char* kSettingsDestination = "Dest";
 
-class TForm1 : public QWidget {
+class StartWindow : public QWidget {
     Q_OBJECT
   public:
     // Reads the remembered folders.
-    explicit TForm1(QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit StartWindow(QWidget* parent = nullptr);
+    ~StartWindow() override;
 
-    void setMainWindow(TcopyAstroForm* form) { main_ = form; }
+    void setMainWindow(MainWindow* form) { main_ = form; }
     void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
     // A folder to open in place of the remembered one (the program's argument).
     void overrideSourceFolder(const QString& folder) { rememberedDir_ = folder; }
@@ -52,7 +52,7 @@ class TForm1 : public QWidget {
     void readSettings();
     void placeMainWindowAtPointer();
 
-    TcopyAstroForm* main_ = nullptr;
+    MainWindow* main_ = nullptr;
     ModalRunner runModal_;
     QString rememberedDir_;
     QString rememberedDest_;

@@ -6,14 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace pelorin {
+#include "base/Paths.h"
 
-// The platform's path separator, where the window writes "\\".
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
+namespace pelorin {
 
 // A scroll bar that clamps every position into Min..Max and runs its change handler only
 // when the position really changes, also when the program moves it.
@@ -70,7 +65,7 @@ struct FileListModel {
 };
 
 // The one-shot redraw timer. The core only asks for it to be (re)started or stopped; the
-// window (or a test) fires Timer1Timer when it runs out.
+// window (or a test) fires redrawTimerExpired when it runs out.
 struct TimerModel {
     bool enabled = false;
     int interval = 1000;
@@ -94,30 +89,35 @@ inline const std::vector<std::string>& FilterNames() {
     return names;
 }
 
-struct MainControls {
-    std::string edit1;           // "Min:"
-    std::string edit2;           // "Max:"
-    std::string edit4 = "0";     // "Couche"
-    std::string edit5 = "9E99";  // filter threshold "Seuil"
-    std::string label1 = " ";    // pixel readout
-    std::string label2 = " ";    // status caption
-    std::string label10 = "/1";  // number of planes
-    ScrollBarModel scrollBar1;
-    ScrollBarModel scrollBar2;
-    int radioGroup1 = 1;            // 0 "Palette du bitmap", 1 "Palette modifiable"
-    int radioGroup2 = 0;            // threshold mode
-    ComboModel comboBox1;           // LUT
-    ComboModel comboBox2;           // ITT
-    ComboModel comboBox3;           // filter
-    bool checkBox1 = false;         // "Force le format BMP 24 bits"
-    bool speedButton2Down = false;  // vertical flip
-    bool speedButton3Down = false;  // horizontal flip
+// How an ordinary picture is shown: in its own colours ("Palette du bitmap"), or turned into
+// grey levels that the thresholds and palettes then work on ("Palette modifiable"). The
+// values are the radio buttons' order.
+enum class PictureColours { Own = 0, Adjustable = 1 };
+
+struct MainWindowModel {
+    std::string lowText;                       // "Min:"
+    std::string highText;                      // "Max:"
+    std::string planeText = "0";               // "Couche"
+    std::string filterThresholdText = "9E99";  // filter threshold "Seuil"
+    std::string readout = " ";                 // pixel readout
+    std::string status = " ";                  // status caption
+    std::string planeCount = "/1";             // number of planes
+    ScrollBarModel lowBar;
+    ScrollBarModel highBar;
+    PictureColours pictureColours = PictureColours::Adjustable;
+    int thresholdMode = 0;             // threshold mode
+    ComboModel lutList;                // LUT
+    ComboModel ittList;                // ITT
+    ComboModel filterList;             // filter
+    bool force24Bit = false;           // "Force le format BMP 24 bits"
+    bool flipVerticalShown = false;    // vertical flip
+    bool flipHorizontalShown = false;  // horizontal flip
     bool displayControlsEnabled = false;
-    bool radioGroup2Enabled = false;
-    std::string directoryEdit1;  // destination folder ("Copie vers")
+    bool thresholdModeEnabled = false;
+    std::string destination;  // destination folder ("Copie vers")
     FileListModel fileList;
-    TimerModel timer1;
-    int image1Width = 320;  // the preview's width; its height is always 240
+    TimerModel redrawTimer;
+    int previewWidth = 320;  // the preview's width; its height is always 240
 };
 
 }  // namespace pelorin

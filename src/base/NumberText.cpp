@@ -1,10 +1,10 @@
-#include "sky/NumberText.h"
+#include "base/NumberText.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 namespace pelorin {
 

@@ -6,16 +6,16 @@
 #include <QImage>
 #include <QStringList>
 
-#include "display/ViewerZoom.h"
 #include "process/Bitmap.h"
 #include "ui/UiHooks.h"
+#include "viewer/WindowGeometry.h"
 
 class QPlainTextEdit;
 class QScrollArea;
 
 namespace pelorin::ui {
 
-// `Image1` of the full-size view: its picture drawn over the whole widget, nearest pixel.
+// `preview` of the full-size view: its picture drawn over the whole widget, nearest pixel.
 class FullSizeImage : public QWidget {
     Q_OBJECT
   public:
@@ -30,10 +30,10 @@ class FullSizeImage : public QWidget {
     QImage picture_;
 };
 
-class TBigImaForm : public QDialog {
+class FullSizeWindow : public QDialog {
     Q_OBJECT
   public:
-    explicit TBigImaForm(QWidget* parent = nullptr);
+    explicit FullSizeWindow(QWidget* parent = nullptr);
 
     void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
 

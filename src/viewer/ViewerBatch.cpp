@@ -2,16 +2,16 @@
 // its rendering written as a BMP into the destination folder.
 #include <filesystem>
 
-#include "display/Viewer.h"
-#include "image/Errors.h"
-#include "sky/NumberText.h"
+#include "base/Errors.h"
+#include "base/NumberText.h"
+#include "viewer/Viewer.h"
 
 namespace pelorin {
 
 namespace fs = std::filesystem;
 
 std::string Viewer::destinationPath(const std::string& entryName) const {
-    std::string path = controls.directoryEdit1;
+    std::string path = controls.destination;
     if (path.empty() || path.back() != kPathSeparator) path.push_back(kPathSeparator);
     // The extension is the part from the last "." of the name; a name without one gets
     // ".bmp" appended.
@@ -27,7 +27,7 @@ std::string Viewer::destinationPath(const std::string& entryName) const {
     return p.lexically_normal().string();
 }
 
-void Viewer::BitBtn1Click(const BatchObserver* observer) {
+void Viewer::saveSelectedAsBmp(const BatchObserver* observer) {
     FileListModel& list = controls.fileList;
     const int n = list.count();
     if (n == 0) return;
@@ -39,28 +39,28 @@ void Viewer::BitBtn1Click(const BatchObserver* observer) {
         if (!list.entries[static_cast<std::size_t>(i)].selected) continue;
         const std::string name = list.entries[static_cast<std::size_t>(i)].name;
         if (observer && observer->onFileStart) observer->onFileStart(done, total, name);
-        image.currentPlane = IntValueOrZero(controls.edit4);
+        image.currentPlane = IntValueOrZero(controls.planeText);
         list.focused = i;
         const std::string source = list.pathOf(i);
         std::error_code ec;
         if (!fs::exists(source, ec)) throw OperationError("Invalid file name - " + name);
-        LoadSelectedFile();
+        loadSelectedFile();
         if (onRepaint) onRepaint();
 
         BatchEntryReport report;
         report.name = name;
-        report.caption = controls.label2;
+        report.caption = controls.status;
         report.rejected = !image.loaded;
-        if (report.rejected) report.reason = controls.label2;
+        if (report.rejected) report.reason = controls.status;
 
         const std::string destination = destinationPath(name);
         if (fs::exists(destination, ec) && fs::equivalent(destination, source, ec)) {
             // Writing here would replace the source picture by its own rendering.
             report.skipped = true;
             report.reason = "Non enregistré : " + destination + " est le fichier source.";
-            controls.label2 = report.reason;
+            controls.status = report.reason;
         } else {
-            if (controls.checkBox1) displayBitmap.convertTo24();
+            if (controls.force24Bit) displayBitmap.convertTo24();
             displayBitmap.saveBmpFile(destination);
             report.destination = destination;
         }

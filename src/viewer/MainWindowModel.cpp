@@ -1,4 +1,4 @@
-#include "display/Controls.h"
+#include "viewer/MainWindowModel.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,16 +1,16 @@
 // The filter panel's two buttons.
-#include "display/Viewer.h"
+#include "base/NumberText.h"
 #include "process/Filters.h"
-#include "sky/NumberText.h"
+#include "viewer/Viewer.h"
 
 namespace pelorin {
 
 void Viewer::applyFilter() {
     BusyScope busy(onBusy);
-    const long double threshold = StrToFloat(controls.edit5);
-    const int index = controls.comboBox3.index;
+    const long double threshold = StrToFloat(controls.filterThresholdText);
+    const int index = controls.filterList.index;
     if (index == 0) {
-        SpeedButton8Click();
+        restoreUnfiltered();
         return;
     }
     // When no pixel was filtered the statistics stay as they were, and the view is still
@@ -20,12 +20,12 @@ void Viewer::applyFilter() {
     renderDisplay();
 }
 
-void Viewer::SpeedButton7Click() {
+void Viewer::applySelectedFilter() {
     if (!image.loaded || image.pictureShown) return;
     applyFilter();
 }
 
-void Viewer::SpeedButton8Click() {
+void Viewer::restoreUnfiltered() {
     if (!image.loaded || image.pictureShown || !windowInsideImage()) return;
     BusyScope busy(onBusy);
     RestoreSource(image);

@@ -1,4 +1,4 @@
-#include "image/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 #include <cstdint>
 

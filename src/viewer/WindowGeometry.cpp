@@ -1,9 +1,9 @@
-#include "display/ViewerZoom.h"
+#include "viewer/WindowGeometry.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "sky/NumberText.h"
+#include "base/NumberText.h"
 
 namespace pelorin {
 

@@ -1,4 +1,4 @@
-#include "image/Errors.h"
+#include "base/Errors.h"
 
 #include <cerrno>
 

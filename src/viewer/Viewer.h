@@ -8,32 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "display/Controls.h"
+#include "base/Paths.h"
 #include "display/DisplayTypes.h"
+#include "image/FileKinds.h"
 #include "image/ImageModel.h"
 #include "process/Bitmap.h"
+#include "process/PictureDecoder.h"
+#include "viewer/MainWindowModel.h"
 
 namespace pelorin {
 
-// Decodes an ordinary picture (anything but .bmp) into a 24-bit bitmap. Supplied by the
-// outside decoder module when it could be loaded.
-class PictureDecoder {
-  public:
-    virtual ~PictureDecoder() = default;
-    // False (and `out` untouched) when the picture could not be decoded.
-    virtual bool decode(const std::string& path, Bitmap& out) = 0;
-};
-
 // The 256 colours of a palette table, for a bitmap.
 std::vector<RgbColour> PaletteColours(const LutTable& lut);
-
-// Lower-cased extension of a path with its dot ("x/Image.FITS" -> ".fits"); empty when the
-// name has none.
-std::string LowerExtension(const std::string& path);
-// The file name of a path, without its folder.
-std::string BaseName(const std::string& path);
-// Whether a file name matches one of the ";"-separated wildcard masks, without regard to case.
-bool MatchesMasks(const std::string& name, const std::string& masks);
 
 // Mouse buttons and modifier keys, as a set of flags.
 enum MouseFlags : unsigned {
@@ -95,7 +81,7 @@ class Viewer {
     HeaderText headerText;
     MessageWords words;
     SelectionBand band;
-    MainControls controls;
+    MainWindowModel controls;
 
     std::string programDirectory;
     // Folders searched for palettes when programDirectory has no "palettes" folder: the
@@ -113,18 +99,16 @@ class Viewer {
 
     // ---- Start-up (the window's creation sequence, toolkit-free steps) ----
     void startUp();
-    // Fills ComboBox1 / ComboBox2 from programDirectory/palettes.
+    // Fills lutChooser / ittChooser from programDirectory/palettes.
     void fillPaletteLists();
 
     // ---- Thresholds ----
     void computeThresholds();
-    void RadioGroup2Click(int index);
-    void ScrollBar1Change();
-    void ScrollBar2Change();
+    void setThresholdMode(int index);
+    void lowBarMoved();
+    void highBarMoved();
     void applyThresholdEdits();
-    void Edit1KeyPress(char key);
-    void Edit2KeyPress(char key);
-    void Timer1Timer();
+    void redrawTimerExpired();
     int positionOf(double v) const;
     double valueOf(int p) const;
     // A threshold as edit text with the given number of decimals.
@@ -135,17 +119,17 @@ class Viewer {
     // The folder the palette lists and files come from.
     std::string paletteFolder() const;
     void loadItt();
-    void ComboBox1Change(int index);
-    void ComboBox2Change(int index);
+    void selectLut(int index);
+    void selectItt(int index);
 
     // ---- Rendering ----
     void renderDisplay();
     void renderWindow();
     void showPicture(const std::string& fileName, const Bitmap& picture);
     void setDisplayControlsEnabled(bool enabled);
-    void SpeedButton2Click();
-    void SpeedButton3Click();
-    void SpeedButton6Click();
+    void toggleFlipVertical();
+    void toggleFlipHorizontal();
+    void orientFromHeader();
     // Round(cols / rows * 240), capped to the drawing surface.
     static int PreviewWidthFor(int cols, int rows);
 
@@ -156,22 +140,22 @@ class Viewer {
     std::string imageCaption() const;
 
     // ---- Loading ----
-    void FileListBox1Click();
-    void Edit4Change(const std::string& text);
+    void openFocusedFile();
+    void setPlaneText(const std::string& text);
     // Right button on the file list: lists the header of entry `index` (-1: no item there).
-    void FileListBox1MouseDown(unsigned button, int index);
-    void LoadSelectedFile();
+    void showHeaderOf(int index);
+    void loadSelectedFile();
     // Lists the header of a FITS or PIC file into headerText. False for other files, and
     // when the listing is refused (the reason is then in image.errorText).
     bool listHeader(const std::string& path);
     // Points the file list at a folder: re-reads its entries with the mask.
     void setFolder(const std::string& folder, const std::string& mask);
-    void BitBtn5Click();  // select all
-    void BitBtn6Click();  // select none
+    void selectAllFiles();  // select all
+    void selectNoFiles();   // select none
 
     // ---- Filters ----
-    void SpeedButton7Click();  // apply the selected filter
-    void SpeedButton8Click();  // restore the image as loaded
+    void applySelectedFilter();  // apply the selected filter
+    void restoreUnfiltered();    // restore the image as loaded
 
     // ---- Pictures ----
     void importPicture(const std::string& path);
@@ -179,15 +163,15 @@ class Viewer {
     // ---- BMP batch ----
     // Saves every selected entry; returns normally when the batch ran to its end, raises
     // the error that ended it otherwise.
-    void BitBtn1Click(const BatchObserver* observer = nullptr);
+    void saveSelectedAsBmp(const BatchObserver* observer = nullptr);
     // Destination path of an entry for the destination text (relative to the list's folder).
     std::string destinationPath(const std::string& entryName) const;
 
     // ---- Zoom and readout ----
-    void Image1MouseMove(unsigned flags, int x, int y);
-    void Image1MouseDown(unsigned button, int x, int y);
-    void SpeedButton4Click();  // "Zoom 1:1"
-    void SpeedButton5Click();  // "Zoom prec."
+    void previewMouseMove(unsigned flags, int x, int y);
+    void previewMouseDown(unsigned button, int x, int y);
+    void zoomWhole();     // "Zoom 1:1"
+    void zoomPrevious();  // "Zoom prec."
 
   private:
     void applyFilter();

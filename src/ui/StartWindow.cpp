@@ -1,4 +1,4 @@
-#include "ui/StartForm.h"
+#include "ui/StartWindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -9,13 +9,13 @@
 #include <QScreen>
 #include <QSettings>
 
-#include "display/ViewerZoom.h"
-#include "ui/MainForm.h"
+#include "ui/MainWindow.h"
+#include "viewer/WindowGeometry.h"
 
 namespace pelorin::ui {
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent), runModal_(DefaultModalRunner()) {
-    setObjectName(QStringLiteral("Form1"));
+StartWindow::StartWindow(QWidget* parent) : QWidget(parent), runModal_(DefaultModalRunner()) {
+    setObjectName(QStringLiteral("startWindow"));
     setWindowTitle(QStringLiteral("Pelorin"));
     setFixedSize(355, 203);
 
@@ -26,13 +26,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), runModal_(DefaultModalRunner(
     title.setBold(true);
     title.setItalic(true);
     auto* shadow = new QLabel(QStringLiteral("Pelorin"), this);
-    shadow->setObjectName(QStringLiteral("Label2"));
+    shadow->setObjectName(QStringLiteral("statusLabel"));
     shadow->setFont(title);
     shadow->setAlignment(Qt::AlignCenter);
     shadow->setGeometry(3, 3, width(), height() - 40);
     shadow->setStyleSheet(QStringLiteral("color: #9aa3b5;"));
     auto* face = new QLabel(QStringLiteral("Pelorin"), this);
-    face->setObjectName(QStringLiteral("Label1"));
+    face->setObjectName(QStringLiteral("readoutLabel"));
     face->setFont(title);
     face->setAlignment(Qt::AlignCenter);
     face->setGeometry(0, 0, width(), height() - 40);
@@ -45,12 +45,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), runModal_(DefaultModalRunner(
 
     readSettings();
     // Also when the session ends without the windows being closed one by one.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &TForm1::writeSettings);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &StartWindow::writeSettings);
 }
 
-TForm1::~TForm1() = default;
+StartWindow::~StartWindow() = default;
 
-void TForm1::readSettings() {
+void StartWindow::readSettings() {
     rememberedDir_.clear();
     rememberedDest_.clear();
     const QSettings settings(QString::fromLatin1(kSettingsOrganisation),
@@ -61,7 +61,7 @@ void TForm1::readSettings() {
         rememberedDest_ = settings.value(QString::fromLatin1(kSettingsDestination)).toString();
 }
 
-void TForm1::writeSettings() {
+void StartWindow::writeSettings() {
     if (settingsWritten_ || !main_) return;
     settingsWritten_ = true;
     QSettings settings(QString::fromLatin1(kSettingsOrganisation),
@@ -71,16 +71,16 @@ void TForm1::writeSettings() {
     settings.sync();
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void StartWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!started_ && !event->spontaneous()) {
         started_ = true;
         // Run the main window from the event loop, once this window is on the screen.
-        QMetaObject::invokeMethod(this, &TForm1::runMainWindow, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &StartWindow::runMainWindow, Qt::QueuedConnection);
     }
 }
 
-void TForm1::placeMainWindowAtPointer() {
+void StartWindow::placeMainWindowAtPointer() {
     const QPoint pointer = QCursor::pos();
     QScreen* screen = QGuiApplication::screenAt(pointer);
     if (!screen) screen = QGuiApplication::primaryScreen();
@@ -93,13 +93,13 @@ void TForm1::placeMainWindowAtPointer() {
     main_->move(at.x, at.y);
 }
 
-void TForm1::runMainWindow() {
+void StartWindow::runMainWindow() {
     started_ = true;
     if (!main_) {
         close();
         return;
     }
-    if (auto* cancel = main_->findChild<QPushButton*>(QStringLiteral("BitBtn4")))
+    if (auto* cancel = main_->findChild<QPushButton*>(QStringLiteral("closeButton")))
         cancel->setText(QStringLiteral("Quitter"));
     if (!rememberedDir_.isEmpty()) main_->selectFolder(rememberedDir_);
     if (!rememberedDest_.isEmpty()) main_->setDestinationText(rememberedDest_);
@@ -108,7 +108,7 @@ void TForm1::runMainWindow() {
     close();
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void StartWindow::closeEvent(QCloseEvent* event) {
     // Written at every end of the program, changed or not.
     writeSettings();
     QWidget::closeEvent(event);

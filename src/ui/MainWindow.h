@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "display/Viewer.h"
 #include "ui/UiHooks.h"
+#include "viewer/Viewer.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -31,7 +31,7 @@ class ColourBarImage;
 class FileListWidget;
 class PlaneEdit;
 class PreviewImage;
-class TBigImaForm;
+class FullSizeWindow;
 class ThresholdScrollBar;
 
 // The masks offered for the file list: description and ";"-separated wildcard masks.
@@ -41,22 +41,21 @@ struct FileMask {
 };
 const std::vector<FileMask>& FileMasks();
 
-class TcopyAstroForm : public QDialog {
+class MainWindow : public QDialog {
     Q_OBJECT
   public:
     // The working directory at this moment becomes the program directory (the palettes'
     // base). `decoder` reads the ordinary picture formats; null when it is not available.
-    explicit TcopyAstroForm(std::unique_ptr<PictureDecoder> decoder = {},
-                            QWidget* parent = nullptr);
-    ~TcopyAstroForm() override;
+    explicit MainWindow(std::unique_ptr<PictureDecoder> decoder = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     Viewer& viewer() { return *viewer_; }
     const Viewer& viewer() const { return *viewer_; }
 
     // The full-size viewer used by "Taille réelle" and the header view. Without one the
     // window makes its own on first use.
-    void setFullSizeViewer(TBigImaForm* form);
-    TBigImaForm& fullSizeViewer();
+    void setFullSizeViewer(FullSizeWindow* form);
+    FullSizeWindow& fullSizeViewer();
 
     void setErrorReporter(ErrorReporter reporter) { reportError_ = std::move(reporter); }
     void setDirectoryChooser(DirectoryChooser chooser) { chooseDirectory_ = std::move(chooser); }
@@ -101,7 +100,7 @@ class TcopyAstroForm : public QDialog {
     void pointListAt(const QString& folder);
     void onTreeSelectionChanged();
     void onMaskChosen(int index);
-    void onEdit3Return();
+    void onFileFieldReturn();
     void onScrollBarMoved(int which, int value);
     void onFullSizeView();
     void onBrowseDestination();
@@ -109,8 +108,8 @@ class TcopyAstroForm : public QDialog {
     void onRepaintNow();
 
     std::unique_ptr<Viewer> viewer_;
-    TBigImaForm* bigIma_ = nullptr;
-    std::unique_ptr<TBigImaForm> ownBigIma_;
+    FullSizeWindow* fullSize_ = nullptr;
+    std::unique_ptr<FullSizeWindow> ownFullSize_;
     ErrorReporter reportError_;
     DirectoryChooser chooseDirectory_;
     int eventDepth_ = 0;
@@ -124,45 +123,45 @@ class TcopyAstroForm : public QDialog {
 
     // Controls, named as in the window definition.
     QFileSystemModel* folderModel_ = nullptr;
-    QTreeView* SystemTreeView1 = nullptr;
+    QTreeView* folderTree = nullptr;
     QWidget* treeViewport_ = nullptr;
-    FileListWidget* FileListBox1 = nullptr;
-    QLineEdit* Edit3 = nullptr;
-    QComboBox* FilterComboBox1 = nullptr;
-    QPushButton* BitBtn5 = nullptr;
-    QPushButton* BitBtn6 = nullptr;
-    QButtonGroup* RadioGroup1 = nullptr;
-    QButtonGroup* RadioGroup2 = nullptr;
-    QWidget* RadioGroup2Box = nullptr;
-    QToolButton* SpeedButton3 = nullptr;
-    QToolButton* SpeedButton2 = nullptr;
-    QToolButton* SpeedButton6 = nullptr;
-    PlaneEdit* UpDown1 = nullptr;
-    QLineEdit* Edit4 = nullptr;
-    QLabel* Label10 = nullptr;
-    QComboBox* ComboBox3 = nullptr;
-    QLineEdit* Edit5 = nullptr;
-    QToolButton* SpeedButton7 = nullptr;
-    QToolButton* SpeedButton8 = nullptr;
-    PreviewImage* Image1 = nullptr;
-    QLabel* Label2 = nullptr;
-    ColourBarImage* Image2 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    ThresholdScrollBar* ScrollBar1 = nullptr;
-    ThresholdScrollBar* ScrollBar2 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QComboBox* ComboBox2 = nullptr;
-    QPushButton* SpeedButton1 = nullptr;
-    QPushButton* SpeedButton4 = nullptr;
-    QPushButton* SpeedButton5 = nullptr;
-    QLineEdit* DirectoryEdit1 = nullptr;
-    QToolButton* DirectoryBrowse = nullptr;
-    QPushButton* BitBtn1 = nullptr;
-    QCheckBox* CheckBox1 = nullptr;
-    QPushButton* BitBtn4 = nullptr;
-    QTimer* Timer1 = nullptr;
+    FileListWidget* fileList = nullptr;
+    QLineEdit* fileField = nullptr;
+    QComboBox* maskChooser = nullptr;
+    QPushButton* selectAllButton = nullptr;
+    QPushButton* selectNoneButton = nullptr;
+    QButtonGroup* pictureColoursGroup = nullptr;
+    QButtonGroup* thresholdModeGroup = nullptr;
+    QWidget* thresholdModeBox = nullptr;
+    QToolButton* flipHorizontalButton = nullptr;
+    QToolButton* flipVerticalButton = nullptr;
+    QToolButton* orientButton = nullptr;
+    PlaneEdit* planeSpinner = nullptr;
+    QLineEdit* planeEdit = nullptr;
+    QLabel* planeCountLabel = nullptr;
+    QComboBox* filterChooser = nullptr;
+    QLineEdit* filterThresholdEdit = nullptr;
+    QToolButton* applyFilterButton = nullptr;
+    QToolButton* restoreButton = nullptr;
+    PreviewImage* preview = nullptr;
+    QLabel* statusLabel = nullptr;
+    ColourBarImage* colourBar = nullptr;
+    QLabel* readoutLabel = nullptr;
+    QLineEdit* lowEdit = nullptr;
+    QLineEdit* highEdit = nullptr;
+    ThresholdScrollBar* lowBarWidget = nullptr;
+    ThresholdScrollBar* highBarWidget = nullptr;
+    QComboBox* lutChooser = nullptr;
+    QComboBox* ittChooser = nullptr;
+    QPushButton* fullSizeButton = nullptr;
+    QPushButton* zoomWholeButton = nullptr;
+    QPushButton* zoomPreviousButton = nullptr;
+    QLineEdit* destinationEdit = nullptr;
+    QToolButton* destinationBrowse = nullptr;
+    QPushButton* saveBmpButton = nullptr;
+    QCheckBox* force24BitBox = nullptr;
+    QPushButton* closeButton = nullptr;
+    QTimer* redrawTicker = nullptr;
 };
 
 }  // namespace pelorin::ui

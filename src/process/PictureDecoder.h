@@ -1,0 +1,19 @@
+// The interface of the outside picture decoder: the viewer shows ordinary pictures (anything
+// but .bmp, which Bitmap reads itself) through it, and the decoder module implements it.
+#pragma once
+
+#include <string>
+
+#include "process/Bitmap.h"
+
+namespace pelorin {
+
+class PictureDecoder {
+  public:
+    virtual ~PictureDecoder() = default;
+    // Decodes the picture at `path` into a 24-bit bitmap. False (and `out` untouched) when
+    // the picture could not be decoded.
+    virtual bool decode(const std::string& path, Bitmap& out) = 0;
+};
+
+}  // namespace pelorin

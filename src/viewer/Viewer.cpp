@@ -1,0 +1,73 @@
+// The viewer's construction, start-up and threshold handlers.
+#include "viewer/Viewer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <filesystem>
+
+#include "base/NumberText.h"
+#include "display/Levels.h"
+
+namespace pelorin {
+
+Viewer::Viewer(std::string programDir, std::unique_ptr<PictureDecoder> decoder)
+    : programDirectory(std::move(programDir)), decoder_(std::move(decoder)) {
+    controls.lowBar.onChange = [this] { lowBarMoved(); };
+    controls.highBar.onChange = [this] { highBarMoved(); };
+    controls.destination = std::string(".") + kPathSeparator;
+    for (int i = 0; i < 256; ++i) {
+        lut[static_cast<std::size_t>(i)] =
+            LutEntry{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
+                     static_cast<std::uint8_t>(i), 1};
+        itt[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+    itt[0] = itt[1];
+    colourBarBitmap.create(256, 1, 8);
+    displayBitmap.create(1, 1, 8);
+    paletteFallbacks.push_back(std::string(PELORIN_DATA_DIR) + kPathSeparator + "palettes");
+    // An installed copy moved elsewhere as a whole: <prefix>/bin beside <prefix>/share.
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec && exe.has_parent_path())
+        paletteFallbacks.push_back(
+            (exe.parent_path().parent_path() / "share" / "pelorin" / "palettes").string());
+}
+
+Viewer::~Viewer() = default;
+
+void Viewer::startUp() {
+    words = MessageWords{};
+    image.planeCount = 1;
+    image.currentPlane = 1;
+    controls.planeText = "0";
+    controls.filterThresholdText = "9E99";
+    wcs.fieldWidth = 0;
+    wcs.projection = '-';
+    image.loaded = false;
+
+    fillPaletteLists();
+    controls.filterList.items = FilterNames();
+    controls.filterList.select(0);
+
+    controls.previewWidth = 320;
+    displayBitmap.create(1, 1, 8);
+    colourBarBitmap.create(256, 1, 8);
+    // A malformed palette file is reported, but the window still starts in its empty state.
+    std::exception_ptr paletteError;
+    try {
+        loadItt();
+        lut = buildLutPalette();
+    } catch (...) {
+        paletteError = std::current_exception();
+    }
+    displayBitmap.setPalette(PaletteColours(lut));
+    colourBarBitmap.setPalette(PaletteColours(lut));
+
+    setDisplayControlsEnabled(false);
+    controls.thresholdModeEnabled = true;
+    clearDisplay();
+    if (paletteError) std::rethrow_exception(paletteError);
+}
+
+}  // namespace pelorin

@@ -1,0 +1,170 @@
+// The file list, loading the focused file by its kind (FITS, PIC or an ordinary picture),
+// the plane field, and the header listing.
+#include <algorithm>
+#include <filesystem>
+
+#include "base/NumberText.h"
+#include "base/Paths.h"
+#include "image/FileKinds.h"
+#include "image/Readers.h"
+#include "process/PictureImport.h"
+#include "viewer/Viewer.h"
+
+namespace pelorin {
+
+namespace fs = std::filesystem;
+
+void Viewer::setFolder(const std::string& folder, const std::string& mask) {
+    FileListModel list;
+    list.folder = folder;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name.front() == '.') continue;
+        if (MatchesMasks(name, mask)) list.entries.push_back({name, false});
+    }
+    std::sort(list.entries.begin(), list.entries.end(), [](const FileEntry& a, const FileEntry& b) {
+        std::string la = a.name, lb = b.name;
+        for (char& c : la)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : lb)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return la != lb ? la < lb : a.name < b.name;
+    });
+    controls.fileList = std::move(list);
+}
+
+void Viewer::selectAllFiles() {
+    controls.fileList.selectAll();
+}
+void Viewer::selectNoFiles() {
+    controls.fileList.selectNone();
+}
+
+void Viewer::openFocusedFile() {
+    image.currentPlane = IntValueOrZero(controls.planeText);
+    loadSelectedFile();
+}
+
+void Viewer::setPlaneText(const std::string& text) {
+    controls.planeText = text;
+    if (!image.loaded) return;
+    image.currentPlane = IntValueOrZero(text);
+    loadSelectedFile();
+}
+
+void Viewer::clearForFailedLoad() {
+    // An error in the middle of a read: nothing that describes the previous image may be
+    // used with the reset arrays, so the display is cleared as for a rejected file.
+    image.height = 0;
+    image.width = 0;
+    image.pictureShown = false;
+    clearDisplay();
+}
+
+void Viewer::loadSelectedFile() {
+    image.height = 0;
+    wcs.fieldWidth = 0;
+    image.planeCount = 1;
+    wcs.projection = '-';
+    image.errorText.clear();
+    wcs.ctype1.clear();
+    wcs.ctype2.clear();
+    image.pictureShown = false;
+    zoom.flipHorizontal = false;
+    zoom.flipVertical = false;
+    setFlipButtons();
+    setDisplayControlsEnabled(true);
+    image.fileName = controls.fileList.selectedFocusedPath();
+    const FileKind kind = FileKindOf(image.fileName);
+
+    BusyScope busy(onBusy);
+    try {
+        ResetImageArrays(image);
+        if (kind == FileKind::Fits) ReadFitsImage(image.fileName, image, wcs, zoom, words);
+        if (kind == FileKind::Pic) ReadPicImage(image.fileName, image);
+        if (kind == FileKind::Picture) importPicture(image.fileName);
+
+        if (image.height > 0 && image.width > 0) {
+            SaveSourcePixels(image);
+            controls.planeCount = "/" + std::to_string(image.planeCount);
+            // The plane actually read goes back into the edit. The edit's own change
+            // handler is not run for it: a nested load would end in the same state.
+            controls.planeText = std::to_string(image.currentPlane);
+            if (levels.mode == kModeFixed && image.sourceDataMax != image.sourceDataMin) {
+                image.headerHigh = levels.high;
+                image.headerLow = levels.low;
+            }
+            computeThresholds();
+            SaveSourceStatistics(image);
+            zoom.colStart = zoom.rowStart = 0;
+            zoom.colEnd = zoom.cols = image.width;
+            zoom.rowEnd = zoom.rows = image.height;
+            zoom.prevColStart = zoom.prevRowStart = 0;
+            zoom.prevColEnd = image.width;
+            zoom.prevRowEnd = image.height;
+            const int filter = controls.filterList.index;
+            if (filter <= 0) {
+                renderDisplay();
+            } else {
+                applyFilter();
+            }
+            image.loaded = true;
+        } else if (!image.pictureShown) {
+            showUnsupportedFormat();
+        }
+    } catch (...) {
+        clearForFailedLoad();
+        throw;
+    }
+}
+
+void Viewer::importPicture(const std::string& path) {
+    image.bzero = 0;
+    image.bscale = 1;
+    image.height = 0;
+    image.width = 0;
+
+    Bitmap picture;
+    if (LowerExtension(path) == ".bmp") {
+        picture = Bitmap::ReadBmpFile(path);
+    } else if (decoder_) {
+        Bitmap decoded;
+        if (decoder_->decode(path, decoded)) picture = std::move(decoded);
+    }
+    if (picture.empty()) return;
+
+    if (controls.pictureColours == PictureColours::Own) {
+        showPicture(BaseName(path), picture);
+        image.planeCount = 1;
+        image.currentPlane = 1;
+        return;
+    }
+
+    GreyPixelsFromPicture(picture, image);
+}
+
+bool Viewer::listHeader(const std::string& path) {
+    switch (FileKindOf(path)) {
+        case FileKind::Fits:
+            return ListFitsHeader(path, headerText, image.errorText, words);
+        case FileKind::Pic:
+            return ListPicHeader(path, headerText);
+        default:
+            return false;
+    }
+}
+
+void Viewer::showHeaderOf(int index) {
+    image.errorText.clear();
+    if (index < 0 || index >= controls.fileList.count()) return;
+    const std::string path = controls.fileList.pathOf(index);
+    if (listHeader(path)) {
+        if (onShowHeader) onShowHeader(path);
+    } else {
+        controls.status = image.errorText;
+    }
+}
+
+}  // namespace pelorin
