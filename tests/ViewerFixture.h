@@ -21,8 +21,9 @@ class ViewerTest : public ::testing::Test {
         };
     }
 
-    // Puts an image of the given kind on display as a load would leave it, with every pixel
-    // from `value(row, col)`, statistics computed, thresholds and window set.
+    // Puts an image of the given kind on display as a load leaves it: every pixel from
+    // `value(row, col)` and its statistics, as a reader gives them, then the viewer's own
+    // steps after a read.
     template <typename F>
     void ShowImage(int bitpix, int rows, int cols, F value, long double bscale = 1,
                    long double bzero = 0) {
@@ -35,48 +36,20 @@ class ViewerTest : public ::testing::Test {
         im.height = rows;
         im.fileName = dir.file("synthetic.fit");
         StatsAccumulator stats;
-        auto fill = [&](auto& arr) {
-            arr.resize(rows, cols);
+        VisitPixels(im, [&](auto& pixels, auto&) {
+            using T = typename std::decay_t<decltype(pixels)>::value_type;
+            pixels.resize(rows, cols);
             for (int r = 0; r < rows; ++r)
                 for (int c = 0; c < cols; ++c) {
-                    arr[r][c] =
-                        static_cast<std::remove_reference_t<decltype(arr[0][0])>>(value(r, c));
-                    stats.add(
-                        static_cast<double>(bscale * static_cast<long double>(arr[r][c]) + bzero));
+                    pixels[r][c] = static_cast<T>(value(r, c));
+                    stats.add(static_cast<double>(bscale * static_cast<long double>(pixels[r][c]) +
+                                                  bzero));
                 }
-        };
-        switch (bitpix) {
-            case 8:
-                fill(im.pixels8);
-                break;
-            case 16:
-                fill(im.pixels16);
-                break;
-            case 32:
-                fill(im.pixels32);
-                break;
-            case -32:
-                fill(im.pixelsR32);
-                break;
-            default:
-                fill(im.pixelsR64);
-                break;
-        }
+        });
         im.dataMin = stats.dataMin;
         im.dataMax = stats.dataMax;
         stats.finish(im.mean, im.sigma);
-        SaveSourcePixels(im);
-        viewer->computeThresholds();
-        SaveSourceStatistics(im);
-        ZoomWindow& z = viewer->zoom;
-        z.colStart = z.rowStart = 0;
-        z.colEnd = z.cols = cols;
-        z.rowEnd = z.rows = rows;
-        z.prevColStart = z.prevRowStart = 0;
-        z.prevColEnd = cols;
-        z.prevRowEnd = rows;
-        viewer->renderDisplay();
-        im.loaded = true;
+        viewer->showLoadedImage();
     }
 
     // Identity intensity table: display level n drawn with palette index n.

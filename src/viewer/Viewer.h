@@ -145,6 +145,10 @@ class Viewer {
     // Right button on the file list: lists the header of entry `index` (-1: no item there).
     void showHeaderOf(int index);
     void loadSelectedFile();
+    // After a read that produced an image: keeps its pixels and statistics as the source,
+    // fills the plane texts, sets the thresholds, shows the whole image (through the selected
+    // filter, if any) and marks it loaded.
+    void showLoadedImage();
     // Lists the header of a FITS or PIC file into headerText. False for other files, and
     // when the listing is refused (the reason is then in image.errorText).
     bool listHeader(const std::string& path);

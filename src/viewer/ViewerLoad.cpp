@@ -87,30 +87,7 @@ void Viewer::loadSelectedFile() {
         if (kind == FileKind::Picture) importPicture(image.fileName);
 
         if (image.height > 0 && image.width > 0) {
-            SaveSourcePixels(image);
-            controls.planeCount = "/" + std::to_string(image.planeCount);
-            // The plane actually read goes back into the edit. The edit's own change
-            // handler is not run for it: a nested load would end in the same state.
-            controls.planeText = std::to_string(image.currentPlane);
-            if (levels.mode == kModeFixed && image.sourceDataMax != image.sourceDataMin) {
-                image.headerHigh = levels.high;
-                image.headerLow = levels.low;
-            }
-            computeThresholds();
-            SaveSourceStatistics(image);
-            zoom.colStart = zoom.rowStart = 0;
-            zoom.colEnd = zoom.cols = image.width;
-            zoom.rowEnd = zoom.rows = image.height;
-            zoom.prevColStart = zoom.prevRowStart = 0;
-            zoom.prevColEnd = image.width;
-            zoom.prevRowEnd = image.height;
-            const int filter = controls.filterList.index;
-            if (filter <= 0) {
-                renderDisplay();
-            } else {
-                applyFilter();
-            }
-            image.loaded = true;
+            showLoadedImage();
         } else if (!image.pictureShown) {
             showUnsupportedFormat();
         }
@@ -118,6 +95,36 @@ void Viewer::loadSelectedFile() {
         clearForFailedLoad();
         throw;
     }
+}
+
+void Viewer::showLoadedImage() {
+    SaveSourcePixels(image);
+    controls.planeCount = "/" + std::to_string(image.planeCount);
+    // The plane actually read goes back into the edit. The edit's own change handler is not
+    // run for it: a nested load would end in the same state.
+    controls.planeText = std::to_string(image.currentPlane);
+    // In "fixe" mode the thresholds in use carry over to the new image. The source statistics
+    // still describe the image shown before: equal ones (nothing shown yet, or a flat image)
+    // leave no thresholds worth keeping.
+    if (levels.mode == kModeFixed && image.sourceDataMax != image.sourceDataMin) {
+        image.headerHigh = levels.high;
+        image.headerLow = levels.low;
+    }
+    computeThresholds();
+    SaveSourceStatistics(image);
+    zoom.colStart = zoom.rowStart = 0;
+    zoom.colEnd = zoom.cols = image.width;
+    zoom.rowEnd = zoom.rows = image.height;
+    zoom.prevColStart = zoom.prevRowStart = 0;
+    zoom.prevColEnd = image.width;
+    zoom.prevRowEnd = image.height;
+    const int filter = controls.filterList.index;
+    if (filter <= 0) {
+        renderDisplay();
+    } else {
+        applyFilter();
+    }
+    image.loaded = true;
 }
 
 void Viewer::importPicture(const std::string& path) {
