@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BmpFiles.h"
 #include "base/Errors.h"
 #include "process/Bitmap.h"
 
@@ -15,24 +16,7 @@ namespace {
 
 using pelorin::Bitmap;
 using pelorin::RgbColour;
-
-Bitmap RandomBitmap(std::mt19937& gen, int width, int height, int depth) {
-    Bitmap b;
-    b.create(width, height, depth);
-    if (depth <= 8) {
-        std::vector<RgbColour> palette(std::size_t{1} << depth);
-        for (auto& c : palette)
-            c = RgbColour{static_cast<std::uint8_t>(gen()), static_cast<std::uint8_t>(gen()),
-                          static_cast<std::uint8_t>(gen())};
-        b.setPalette(palette);
-    }
-    const int bits = depth == 15 ? 16 : depth;
-    const std::size_t used = (static_cast<std::size_t>(width) * bits + 7) / 8;
-    for (int y = 0; y < height; ++y)
-        for (std::size_t i = 0; i < used; ++i)
-            b.row(y)[i] = static_cast<std::uint8_t>(gen());
-    return b;
-}
+using pelorin::test::RandomBitmap;
 
 // "width height depth", then one "red green blue" line per pixel, top row first.
 void WriteExpected(const Bitmap& b, const std::string& path) {

@@ -2,7 +2,7 @@
 # with the colours each pixel should show, and a python script compares them with what
 # PIL decodes; the test is marked skipped when PIL is missing.
 add_executable(pelorin_bmp_pil_writer ${CMAKE_CURRENT_SOURCE_DIR}/bmp_pil_writer.cpp)
-target_link_libraries(pelorin_bmp_pil_writer PRIVATE pelorin_core)
+target_link_libraries(pelorin_bmp_pil_writer PRIVATE pelorin_test_support)
 
 add_test(NAME bmp_read_by_pil
          COMMAND ${PELORIN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/bmp_pil_check.py

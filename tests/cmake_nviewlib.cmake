@@ -22,11 +22,9 @@ endforeach()
 target_compile_definitions(nviewlib_fake_half PRIVATE FAKE_WITHOUT_FREE=1)
 
 file(GLOB NVIEWLIB_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/nviewlib/*.cpp)
-add_executable(nviewlib_tests ${NVIEWLIB_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/TestUtil.cpp)
-target_include_directories(nviewlib_tests PRIVATE
-  ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/nviewlib)
+add_executable(nviewlib_tests ${NVIEWLIB_TEST_SOURCES})
 target_link_libraries(nviewlib_tests PRIVATE
-  pelorin_core pelorin_decoder_loader GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS} Threads::Threads)
+  pelorin_test_support pelorin_decoder_loader GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS} Threads::Threads)
 add_dependencies(nviewlib_tests nviewlib nviewlib_fake_full nviewlib_fake_half)
 target_compile_definitions(nviewlib_tests PRIVATE
   NVIEWLIB_MODULE_PATH="$<TARGET_FILE:nviewlib>"

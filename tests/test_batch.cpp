@@ -10,16 +10,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Stored value number i of plane p (from 1): base + (p - 1) * 50 + i.
 std::vector<std::uint8_t> Fits16(int cols, int rows, int planes, int base = 0) {
-    std::vector<std::string> cards = {
-        Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", planes > 1 ? "3" : "2"),
-        Card("NAXIS1", std::to_string(cols)), Card("NAXIS2", std::to_string(rows))};
-    if (planes > 1) cards.push_back(Card("NAXIS3", std::to_string(planes)));
-    std::vector<std::uint8_t> data;
-    for (int p = 0; p < planes; ++p)
-        for (int i = 0; i < rows * cols; ++i)
-            PutBE16(data, static_cast<std::int16_t>(base + p * 50 + i));
-    return FitsFile(cards, data);
+    return FitsInt16(cols, rows, planes, [base](int p, int i) { return base + (p - 1) * 50 + i; });
 }
 
 // A 24-bit BMP picture of w x h where every pixel is (blue, green, red).

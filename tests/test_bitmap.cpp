@@ -8,91 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "BmpFiles.h"
 #include "TestUtil.h"
 #include "base/Errors.h"
 #include "process/Bitmap.h"
 
 using namespace pelorin;
-using pelorin::test::TempDir;
+using namespace pelorin::test;
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-    for (int s = 0; s < 32; s += 8)
-        b.push_back(static_cast<std::uint8_t>(v >> s));
-}
-std::uint32_t Get16(const Bytes& b, std::size_t at) {
-    return b.at(at) | (b.at(at + 1) << 8);
-}
-std::uint32_t Get32(const Bytes& b, std::size_t at) {
-    return Get16(b, at) | (Get16(b, at + 2) << 16);
-}
-
-// A BMP file put together field by field, so that tests can build any variant by hand.
-struct BmpFile {
-    int headerSize = 40;
-    std::int32_t width = 1;
-    std::int32_t height = 1;
-    int planes = 1;
-    int bits = 24;
-    std::uint32_t compression = 0;
-    std::uint32_t imageSize = 0;
-    std::uint32_t colorsUsed = 0;
-    std::vector<std::uint32_t> masks;  // R, G, B
-    std::vector<RgbColour> palette;
-    Bytes pixels;
-    std::int64_t offsetOverride = -1;
-
-    Bytes build() const {
-        Bytes h;
-        if (headerSize == 12) {
-            Put32(h, 12);
-            Put16(h, static_cast<std::uint32_t>(width));
-            Put16(h, static_cast<std::uint32_t>(height));
-            Put16(h, planes);
-            Put16(h, bits);
-        } else {
-            Put32(h, headerSize);
-            Put32(h, static_cast<std::uint32_t>(width));
-            Put32(h, static_cast<std::uint32_t>(height));
-            Put16(h, planes);
-            Put16(h, bits);
-            Put32(h, compression);
-            Put32(h, imageSize);
-            Put32(h, 2835);
-            Put32(h, 2835);
-            Put32(h, colorsUsed);
-            Put32(h, 0);
-            if (headerSize > 40)
-                for (std::uint32_t m : masks)
-                    Put32(h, m);
-            h.resize(headerSize, 0);
-            if (headerSize == 40)
-                for (std::uint32_t m : masks)
-                    Put32(h, m);
-        }
-        for (const RgbColour& c : palette) {
-            h.push_back(c.blue);
-            h.push_back(c.green);
-            h.push_back(c.red);
-            if (headerSize != 12) h.push_back(0);
-        }
-        Bytes f = {'B', 'M'};
-        const std::size_t offset = 14 + h.size();
-        Put32(f, static_cast<std::uint32_t>(offset + pixels.size()));
-        Put32(f, 0);
-        Put32(f, static_cast<std::uint32_t>(offsetOverride >= 0 ? offsetOverride : offset));
-        f.insert(f.end(), h.begin(), h.end());
-        f.insert(f.end(), pixels.begin(), pixels.end());
-        return f;
-    }
-};
 
 void ExpectInvalid(const Bytes& bytes, const std::string& what) {
     try {
@@ -101,27 +25,6 @@ void ExpectInvalid(const Bytes& bytes, const std::string& what) {
     } catch (const OperationError& e) {
         EXPECT_STREQ(e.what(), "Bitmap image is not valid") << what;
     }
-}
-
-std::vector<RgbColour> RandomPalette(std::mt19937& gen, std::size_t n) {
-    std::vector<RgbColour> p(n);
-    for (auto& c : p)
-        c = RgbColour{static_cast<std::uint8_t>(gen()), static_cast<std::uint8_t>(gen()),
-                      static_cast<std::uint8_t>(gen())};
-    return p;
-}
-
-// A bitmap with random pixels (row padding left at zero) and a random palette.
-Bitmap RandomBitmap(std::mt19937& gen, int width, int height, int depth) {
-    Bitmap b;
-    b.create(width, height, depth);
-    if (depth <= 8) b.setPalette(RandomPalette(gen, std::size_t{1} << depth));
-    const int bits = depth == 15 ? 16 : depth;
-    const std::size_t used = (static_cast<std::size_t>(width) * bits + 7) / 8;
-    for (int y = 0; y < height; ++y)
-        for (std::size_t i = 0; i < used; ++i)
-            b.row(y)[i] = static_cast<std::uint8_t>(gen());
-    return b;
 }
 
 const int kDepths[] = {1, 4, 8, 15, 16, 24, 32};
@@ -270,20 +173,20 @@ TEST(BmpWrite, TinyEightBitFileByteForByte) {
     std::copy(bottom, bottom + 3, b.row(1));
 
     Bytes expected = {'B', 'M'};
-    Put32(expected, 14 + 40 + 1024 + 8);  // file size
-    Put32(expected, 0);
-    Put32(expected, 14 + 40 + 1024);  // pixel offset
-    Put32(expected, 40);
-    Put32(expected, 3);
-    Put32(expected, 2);  // positive: bottom row first
-    Put16(expected, 1);
-    Put16(expected, 8);
-    Put32(expected, 0);
-    Put32(expected, 8);  // stride 4 x 2 rows
-    Put32(expected, 2835);
-    Put32(expected, 2835);
-    Put32(expected, 256);
-    Put32(expected, 0);
+    PutLE32(expected, 14 + 40 + 1024 + 8);  // file size
+    PutLE32(expected, 0);
+    PutLE32(expected, 14 + 40 + 1024);  // pixel offset
+    PutLE32(expected, 40);
+    PutLE32(expected, 3);
+    PutLE32(expected, 2);  // positive: bottom row first
+    PutLE16(expected, 1);
+    PutLE16(expected, 8);
+    PutLE32(expected, 0);
+    PutLE32(expected, 8);  // stride 4 x 2 rows
+    PutLE32(expected, 2835);
+    PutLE32(expected, 2835);
+    PutLE32(expected, 256);
+    PutLE32(expected, 0);
     for (int i = 0; i < 256; ++i) {
         expected.push_back(static_cast<std::uint8_t>(i / 2));  // blue, green, red, 0
         expected.push_back(static_cast<std::uint8_t>(255 - i));
@@ -306,17 +209,17 @@ TEST(BmpWrite, HeaderOfEveryDepth) {
         const Bitmap b = RandomBitmap(gen, 5, 3, w.depth);
         const Bytes f = b.toBmpBytes();
         const std::size_t stride = Bitmap::StrideFor(5, w.depth);
-        EXPECT_EQ(Get32(f, 2), f.size()) << w.depth;
+        EXPECT_EQ(GetLE32(f, 2), f.size()) << w.depth;
         EXPECT_EQ(f.size(), w.offset + stride * 3) << w.depth;
-        EXPECT_EQ(Get32(f, 10), static_cast<std::uint32_t>(w.offset)) << w.depth;
-        EXPECT_EQ(Get16(f, 28), static_cast<std::uint32_t>(w.fileBits)) << w.depth;
-        EXPECT_EQ(Get32(f, 30), static_cast<std::uint32_t>(w.compression)) << w.depth;
-        EXPECT_EQ(Get32(f, 34), stride * 3) << w.depth;
-        EXPECT_EQ(Get32(f, 46), static_cast<std::uint32_t>(w.entries)) << w.depth;
+        EXPECT_EQ(GetLE32(f, 10), static_cast<std::uint32_t>(w.offset)) << w.depth;
+        EXPECT_EQ(GetLE16(f, 28), static_cast<std::uint32_t>(w.fileBits)) << w.depth;
+        EXPECT_EQ(GetLE32(f, 30), static_cast<std::uint32_t>(w.compression)) << w.depth;
+        EXPECT_EQ(GetLE32(f, 34), stride * 3) << w.depth;
+        EXPECT_EQ(GetLE32(f, 46), static_cast<std::uint32_t>(w.entries)) << w.depth;
         if (w.depth == 16) {
-            EXPECT_EQ(Get32(f, 54), 0xF800u);
-            EXPECT_EQ(Get32(f, 58), 0x07E0u);
-            EXPECT_EQ(Get32(f, 62), 0x001Fu);
+            EXPECT_EQ(GetLE32(f, 54), 0xF800u);
+            EXPECT_EQ(GetLE32(f, 58), 0x07E0u);
+            EXPECT_EQ(GetLE32(f, 62), 0x001Fu);
         }
         // The last row in the file is the top row.
         const std::size_t used = (5 * w.fileBits + 7) / 8;
@@ -348,7 +251,7 @@ TEST(BmpRead, TopDownRowsReadLikeBottomUp) {
     for (int depth : kDepths) {
         const Bitmap b = RandomBitmap(gen, 6, 5, depth);
         Bytes f = b.toBmpBytes();
-        const std::size_t offset = Get32(f, 10);
+        const std::size_t offset = GetLE32(f, 10);
         const std::size_t stride = b.stride();
         Bytes flipped(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(offset));
         for (int r = 4; r >= 0; --r) {

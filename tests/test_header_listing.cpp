@@ -140,17 +140,6 @@ TEST(FitsListing, ListingByPathAndMissingFile) {
 
 namespace {
 
-void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::int16_t v) {
-    b[at] = static_cast<std::uint8_t>(v & 0xFF);
-    b[at + 1] = static_cast<std::uint8_t>((static_cast<std::uint16_t>(v) >> 8) & 0xFF);
-}
-
-void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::int32_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
-}
-
 void PutText(std::vector<std::uint8_t>& b, std::size_t at, const std::string& s) {
     for (std::size_t i = 0; i < s.size(); ++i)
         b[at + i] = static_cast<std::uint8_t>(s[i]);
@@ -170,26 +159,26 @@ TEST(PicListing, AllTwentyFourLinesWithLabelsAndValues) {
     std::fill(h.begin(), h.begin() + 290, 0);
     h[0] = 0x3C;
     h[1] = 0xAB;
-    Put16(h, 2, 290);
+    PutLE16At(h, 2, 290);
     PutText(h, 4, "M31 \xE9toile  ");      // trailing blanks kept
     PutText(h, 36, std::string(32, 'L'));  // full field, no NUL
-    Put16(h, 68, 768);
-    Put16(h, 70, 512);
-    Put16(h, 72, 2);
-    Put16(h, 74, 3);
-    Put32(h, 76, -1);
-    Put32(h, 80, 2147483647);
-    Put32(h, 84, -2147483647 - 1);
-    Put16(h, 88, 2);
-    Put16(h, 90, 3);
-    Put16(h, 92, 1);
+    PutLE16At(h, 68, 768);
+    PutLE16At(h, 70, 512);
+    PutLE16At(h, 72, 2);
+    PutLE16At(h, 74, 3);
+    PutLE32At(h, 76, -1);
+    PutLE32At(h, 80, 2147483647);
+    PutLE32At(h, 84, -2147483647 - 1);
+    PutLE16At(h, 88, 2);
+    PutLE16At(h, 90, 3);
+    PutLE16At(h, 92, 1);
     PutText(h, 94, "12/03/1999");
     PutText(h, 104, "21:04:05.25");
-    Put16(h, 118, 1000);
-    Put16(h, 120, -100);
-    Put16(h, 122, 7);
-    Put16(h, 124, -32768);
-    Put32(h, 126, 123456);
+    PutLE16At(h, 118, 1000);
+    PutLE16At(h, 120, -100);
+    PutLE16At(h, 122, 7);
+    PutLE16At(h, 124, -32768);
+    PutLE32At(h, 126, 123456);
     PutText(h, 130, "first comment");
     PutText(h, 210, "second");
     PutText(h, 217, "hidden");  // after the NUL: not shown

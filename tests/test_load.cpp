@@ -8,20 +8,11 @@ using namespace pelorin::test;
 
 namespace {
 
-// A BITPIX 16 FITS file of `planes` planes of rows x cols, pixel value = plane * 1000 +
-// row-in-file * cols + col.
+// Stored value number i of plane p (from 1): p * 1000 + i.
 std::vector<std::uint8_t> Cube(int cols, int rows, int planes,
-                               std::vector<std::string> extra = {}) {
-    std::vector<std::string> cards = {
-        Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", planes > 1 ? "3" : "2"),
-        Card("NAXIS1", std::to_string(cols)), Card("NAXIS2", std::to_string(rows))};
-    if (planes > 1) cards.push_back(Card("NAXIS3", std::to_string(planes)));
-    cards.insert(cards.end(), extra.begin(), extra.end());
-    std::vector<std::uint8_t> data;
-    for (int p = 1; p <= planes; ++p)
-        for (int i = 0; i < rows * cols; ++i)
-            PutBE16(data, static_cast<std::int16_t>(p * 1000 + i));
-    return FitsFile(cards, data);
+                               const std::vector<std::string>& extra = {}) {
+    return FitsInt16(
+        cols, rows, planes, [](int p, int i) { return p * 1000 + i; }, extra);
 }
 
 }  // namespace

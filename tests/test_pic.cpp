@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <sstream>
 
+#include "PicFiles.h"
 #include "TestUtil.h"
 #include "base/Errors.h"
 #include "image/Readers.h"
@@ -15,38 +15,6 @@ using namespace pelorin;
 using namespace pelorin::test;
 
 namespace {
-
-void PutLE16At(std::vector<std::uint8_t>& b, std::size_t at, std::int16_t v) {
-    const auto u = static_cast<std::uint16_t>(v);
-    b[at] = static_cast<std::uint8_t>(u);
-    b[at + 1] = static_cast<std::uint8_t>(u >> 8);
-}
-
-void PutLEFloat(std::vector<std::uint8_t>& b, float v) {
-    std::uint32_t u;
-    std::memcpy(&u, &v, 4);
-    for (int s = 0; s < 32; s += 8)
-        b.push_back(static_cast<std::uint8_t>(u >> s));
-}
-
-void PutLE16(std::vector<std::uint8_t>& b, std::int16_t v) {
-    b.push_back(0);
-    b.push_back(0);
-    PutLE16At(b, b.size() - 2, v);
-}
-
-// A PIC header with the fields the reader looks at.
-std::vector<std::uint8_t> PicHeader(int columns, int rows, int dataLength, int dataType = 3,
-                                    int high = 0, int low = 0) {
-    std::vector<std::uint8_t> h(290, 0);
-    PutLE16At(h, 68, static_cast<std::int16_t>(columns));
-    PutLE16At(h, 70, static_cast<std::int16_t>(rows));
-    PutLE16At(h, 72, static_cast<std::int16_t>(dataLength));
-    PutLE16At(h, 74, static_cast<std::int16_t>(dataType));
-    PutLE16At(h, 118, static_cast<std::int16_t>(high));
-    PutLE16At(h, 120, static_cast<std::int16_t>(low));
-    return h;
-}
 
 std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
     a.insert(a.end(), b.begin(), b.end());

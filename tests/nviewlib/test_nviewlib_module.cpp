@@ -6,14 +6,42 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "PictureFiles.h"
 #include "TestUtil.h"
 #include "nviewlib/nviewlib.h"
 
+#ifndef PELORIN_GM_PROGRAM
+#define PELORIN_GM_PROGRAM "gm"
+#endif
+
 namespace pelorin::test {
 namespace {
+
+// s as one shell word: in single quotes, each quote in it closed, escaped and reopened.
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') {
+            q += "'\\''";
+        } else {
+            q += c;
+        }
+    }
+    return q + "'";
+}
+
+// Runs the `gm` tool, for the formats too tedious to encode by hand (GIF, JPEG); true when
+// it succeeded.
+bool RunGm(const std::vector<std::string>& args) {
+    std::string command = Quote(PELORIN_GM_PROGRAM);
+    for (const std::string& a : args)
+        command += " " + Quote(a);
+    command += " 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+}
 
 struct ModuleApi {
     NViewLibLoadFn load = nullptr;

@@ -20,28 +20,12 @@ namespace fs = std::filesystem;
 
 std::vector<std::uint8_t> Fits16(int w, int h, const std::vector<std::int16_t>& values,
                                  const std::vector<std::string>& extraCards) {
-    std::vector<std::string> cards = {
-        test::Card("SIMPLE", "T"), test::Card("BITPIX", "16"), test::Card("NAXIS", "2"),
-        test::Card("NAXIS1", std::to_string(w)), test::Card("NAXIS2", std::to_string(h))};
-    cards.insert(cards.end(), extraCards.begin(), extraCards.end());
-    std::vector<std::uint8_t> data;
-    for (std::int16_t v : values)
-        test::PutBE16(data, v);
-    return test::FitsFile(cards, data);
+    return test::FitsInt16(
+        w, h, 1, [&](int, int i) { return values.at(static_cast<std::size_t>(i)); }, extraCards);
 }
 
 std::vector<std::uint8_t> Fits16Cube(int w, int h, int planes) {
-    std::vector<std::string> cards = {test::Card("SIMPLE", "T"),
-                                      test::Card("BITPIX", "16"),
-                                      test::Card("NAXIS", "3"),
-                                      test::Card("NAXIS1", std::to_string(w)),
-                                      test::Card("NAXIS2", std::to_string(h)),
-                                      test::Card("NAXIS3", std::to_string(planes))};
-    std::vector<std::uint8_t> data;
-    for (int p = 1; p <= planes; ++p)
-        for (int i = 0; i < w * h; ++i)
-            test::PutBE16(data, static_cast<std::int16_t>(100 * p));
-    return test::FitsFile(cards, data);
+    return test::FitsInt16(w, h, planes, [](int p, int) { return 100 * p; });
 }
 
 namespace {

@@ -34,7 +34,8 @@ T* findWidget(QWidget* parent, const char* name) {
 // file's first row is the bottom row of the display). Extra cards go after NAXIS2.
 std::vector<std::uint8_t> Fits16(int w, int h, const std::vector<std::int16_t>& values,
                                  const std::vector<std::string>& extraCards = {});
-// A 16-bit FITS cube of `planes` planes, every pixel of plane p (from 1) equal to 100 * p.
+// A 16-bit FITS cube of `planes` planes (an image when there is one), every pixel of
+// plane p (from 1) equal to 100 * p.
 std::vector<std::uint8_t> Fits16Cube(int w, int h, int planes);
 
 // Writes a palettes folder: a grey "ramp" LUT and an identity "4_ramp" ITT, plus the

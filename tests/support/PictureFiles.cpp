@@ -1,25 +1,12 @@
 #include "PictureFiles.h"
 
-#include <cstdlib>
 #include <string>
 
-#ifndef PELORIN_GM_PROGRAM
-#define PELORIN_GM_PROGRAM "gm"
-#endif
+#include "BmpFiles.h"
 
 namespace pelorin::test {
 
 namespace {
-
-void Put16(std::vector<std::uint8_t>& out, unsigned v) {
-    out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
 
 void PutBgr(std::vector<std::uint8_t>& out, Rgb c) {
     out.push_back(c.b);
@@ -27,39 +14,16 @@ void PutBgr(std::vector<std::uint8_t>& out, Rgb c) {
     out.push_back(c.r);
 }
 
-// File header and 40-byte info header of a BMP.
-std::vector<std::uint8_t> BmpHeaders(std::int32_t width, std::int32_t height, int depth,
-                                     std::uint32_t compression, std::uint32_t paletteEntries,
-                                     std::uint32_t dataBytes) {
-    std::vector<std::uint8_t> out{'B', 'M'};
-    const std::uint32_t offset = 14 + 40 + 4 * paletteEntries;
-    Put32(out, offset + dataBytes);
-    Put32(out, 0);
-    Put32(out, offset);
-    Put32(out, 40);
-    Put32(out, static_cast<std::uint32_t>(width));
-    Put32(out, static_cast<std::uint32_t>(height));
-    Put16(out, 1);
-    Put16(out, static_cast<unsigned>(depth));
-    Put32(out, compression);
-    Put32(out, dataBytes);
-    Put32(out, 2835);
-    Put32(out, 2835);
-    Put32(out, paletteEntries);
-    Put32(out, 0);
-    return out;
-}
-
 std::vector<std::uint8_t> TgaHeader(int type, int width, int height, int depth,
                                     std::uint8_t descriptor) {
     std::vector<std::uint8_t> out{0, 0, static_cast<std::uint8_t>(type)};
-    Put16(out, 0);  // colour map: first entry, length, entry size
-    Put16(out, 0);
+    PutLE16(out, 0);  // colour map: first entry, length, entry size
+    PutLE16(out, 0);
     out.push_back(0);
-    Put16(out, 0);  // origin
-    Put16(out, 0);
-    Put16(out, static_cast<unsigned>(width));
-    Put16(out, static_cast<unsigned>(height));
+    PutLE16(out, 0);  // origin
+    PutLE16(out, 0);
+    PutLE16(out, static_cast<unsigned>(width));
+    PutLE16(out, static_cast<unsigned>(height));
     out.push_back(static_cast<std::uint8_t>(depth));
     out.push_back(descriptor);
     return out;
@@ -69,33 +33,21 @@ constexpr std::uint8_t kTgaTopDown = 0x20;
 
 std::vector<std::uint8_t> PcxHeader(int width, int height, int bytesPerLine) {
     std::vector<std::uint8_t> out{10, 5, 1, 8};
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<unsigned>(width - 1));
-    Put16(out, static_cast<unsigned>(height - 1));
-    Put16(out, 72);
-    Put16(out, 72);
+    PutLE16(out, 0);
+    PutLE16(out, 0);
+    PutLE16(out, static_cast<unsigned>(width - 1));
+    PutLE16(out, static_cast<unsigned>(height - 1));
+    PutLE16(out, 72);
+    PutLE16(out, 72);
     out.resize(out.size() + 48, 0);  // 16-colour palette, unused
     out.push_back(0);                // reserved
     out.push_back(1);                // planes
-    Put16(out, static_cast<unsigned>(bytesPerLine));
-    Put16(out, 1);  // colour palette
-    Put16(out, 0);
-    Put16(out, 0);
+    PutLE16(out, static_cast<unsigned>(bytesPerLine));
+    PutLE16(out, 1);  // colour palette
+    PutLE16(out, 0);
+    PutLE16(out, 0);
     out.resize(128, 0);
     return out;
-}
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') {
-            q += "'\\''";
-        } else {
-            q += c;
-        }
-    }
-    return q + "'";
 }
 
 }  // namespace
@@ -142,33 +94,41 @@ std::vector<std::uint8_t> Ppm(const RgbImage& image) {
 
 std::vector<std::uint8_t> Bmp24(const RgbImage& image) {
     const std::size_t stride = (3 * static_cast<std::size_t>(image.width) + 3) & ~std::size_t{3};
-    auto out = BmpHeaders(image.width, image.height, 24, 0, 0,
-                          static_cast<std::uint32_t>(stride * image.height));
+    BmpFile f;
+    f.width = image.width;
+    f.height = image.height;
+    f.imageSize = static_cast<std::uint32_t>(stride * image.height);
     for (int y = image.height - 1; y >= 0; --y) {
         for (int x = 0; x < image.width; ++x)
-            PutBgr(out, image.at(x, y));
-        out.resize(out.size() + stride - 3 * static_cast<std::size_t>(image.width), 0);
+            PutBgr(f.pixels, image.at(x, y));
+        f.pixels.resize(f.pixels.size() + stride - 3 * static_cast<std::size_t>(image.width), 0);
     }
-    return out;
+    return f.build();
 }
 
 std::vector<std::uint8_t> Bmp24Header(std::int32_t width, std::int32_t height,
                                       std::size_t dataBytes) {
-    auto out = BmpHeaders(width, height, 24, 0, 0, static_cast<std::uint32_t>(dataBytes));
-    out.resize(out.size() + dataBytes, 0);
-    return out;
+    BmpFile f;
+    f.width = width;
+    f.height = height;
+    f.imageSize = static_cast<std::uint32_t>(dataBytes);
+    f.pixels.resize(dataBytes, 0);
+    return f.build();
 }
 
 std::vector<std::uint8_t> BmpRle8(int width, int height, const std::vector<Rgb>& palette,
                                   const std::vector<std::uint8_t>& stream) {
-    auto out = BmpHeaders(width, height, 8, 1, static_cast<std::uint32_t>(palette.size()),
-                          static_cast<std::uint32_t>(stream.size()));
-    for (const Rgb& c : palette) {
-        PutBgr(out, c);
-        out.push_back(0);
-    }
-    out.insert(out.end(), stream.begin(), stream.end());
-    return out;
+    BmpFile f;
+    f.width = width;
+    f.height = height;
+    f.bits = 8;
+    f.compression = 1;
+    f.imageSize = static_cast<std::uint32_t>(stream.size());
+    f.colorsUsed = static_cast<std::uint32_t>(palette.size());
+    for (const Rgb& c : palette)
+        f.palette.push_back(RgbColour{c.r, c.g, c.b});
+    f.pixels = stream;
+    return f.build();
 }
 
 std::vector<std::uint8_t> Tga24(const RgbImage& image, bool topDown) {
@@ -258,14 +218,6 @@ std::vector<std::uint8_t> Pcx8Header(int width, int height, std::size_t dataByte
     auto out = PcxHeader(width, height, (width + 1) & ~1);
     out.resize(out.size() + dataBytes, 0);
     return out;
-}
-
-bool RunGm(const std::vector<std::string>& args) {
-    std::string command = Quote(PELORIN_GM_PROGRAM);
-    for (const std::string& a : args)
-        command += " " + Quote(a);
-    command += " 2>/dev/null";
-    return std::system(command.c_str()) == 0;
 }
 
 }  // namespace pelorin::test

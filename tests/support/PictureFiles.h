@@ -1,10 +1,8 @@
 // Small picture files for the decoder tests, written byte by byte so that what the decoder
-// must find in them is known independently of any picture library, plus a runner for the
-// `gm` tool for the formats too tedious to encode by hand (GIF, JPEG).
+// must find in them is known independently of any picture library.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace pelorin::test {
@@ -59,8 +57,5 @@ std::vector<std::uint8_t> Pcx8(int width, int height, const std::vector<std::uin
                                const std::vector<Rgb>& palette);
 // Only the header of an 8-bit PCX claiming this size, then `dataBytes` zero bytes.
 std::vector<std::uint8_t> Pcx8Header(int width, int height, std::size_t dataBytes);
-
-// Runs `gm` with these arguments; true when it succeeded.
-bool RunGm(const std::vector<std::string>& args);
 
 }  // namespace pelorin::test
