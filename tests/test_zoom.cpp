@@ -116,6 +116,24 @@ TEST_F(Zoom, ReadoutText) {
     EXPECT_EQ(viewer->controls.readout, "X:    12   Y:     7   I: 1523.5");
 }
 
+// On a window of other proportions the readout scales y by cols / previewWidth and x by
+// rows / 240: one scale while the preview keeps the window's proportions, two once a very
+// wide window is capped at the widest preview (then neither follows the pointer).
+TEST_F(Zoom, ReadoutScaleOnNonSquareImages) {
+    struct Case {
+        int rows, cols, previewWidth, x, y;
+        const char* readout;
+    };
+    for (const Case& t : {Case{50, 100, 480, 240, 120, "X:    50   Y:    25   I: 250050"},
+                          Case{100, 50, 120, 60, 120, "X:    25   Y:    50   I: 500025"},
+                          Case{100, 4000, 3200, 1600, 120, "X:   667   Y:    99   I: 990667"}}) {
+        ShowImage(32, t.rows, t.cols, [](int r, int c) { return r * 10000 + c; });
+        ASSERT_EQ(viewer->controls.previewWidth, t.previewWidth) << t.cols << " x " << t.rows;
+        viewer->previewMouseMove(0, t.x, t.y);
+        EXPECT_EQ(viewer->controls.readout, t.readout) << t.cols << " x " << t.rows;
+    }
+}
+
 TEST_F(Zoom, ReadoutUsesPhysicalValue) {
     ShowImage(
         16, 240, 320, [](int, int) { return -32768; }, 2, 32768);
