@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -89,8 +90,7 @@ class MainWindow : public QDialog {
     // Runs one event of the window: brings the model in step with the widgets, calls the
     // core, balances the hourglass, shows the model and reports any error in a message
     // box. Errors never leave an event.
-    template <typename F>
-    void runEvent(F&& action);
+    void runEvent(const std::function<void()>& action);
     void reportError(const QString& message);
     void setBusy(bool busy);
     void pullModel();
@@ -121,7 +121,7 @@ class MainWindow : public QDialog {
     bool revealQueued_ = false;
     std::vector<std::string> shownEntries_;  // names the file list widget holds
 
-    // Controls, named as in the window definition.
+    // Controls.
     QFileSystemModel* folderModel_ = nullptr;
     QTreeView* folderTree = nullptr;
     QWidget* treeViewport_ = nullptr;
