@@ -36,7 +36,8 @@ namespace pelorin::ui {
 
 using namespace detail;
 
-MainWindow::MainWindow(std::unique_ptr<PictureDecoder> decoder, QWidget* parent)
+MainWindow::MainWindow(std::unique_ptr<PictureDecoder> decoder, QWidget* parent,
+                       const QStringList& extraPaletteFolders)
     : QDialog(parent),
       reportError_(DefaultErrorReporter()),
       chooseDirectory_(DefaultDirectoryChooser()) {
@@ -53,6 +54,8 @@ MainWindow::MainWindow(std::unique_ptr<PictureDecoder> decoder, QWidget* parent)
 
     // The palettes are looked up under the folder the program was started in.
     viewer_ = std::make_unique<Viewer>(ToPath(QDir::currentPath()), std::move(decoder));
+    for (const QString& folder : extraPaletteFolders)
+        viewer_->paletteFallbacks.push_back(ToPath(folder));
     connectViewerHooks();
     // The widgets start from the model's defaults, so that the first event does not read
     // empty fields back into it.

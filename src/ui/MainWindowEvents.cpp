@@ -7,14 +7,18 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileIconProvider>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -22,6 +26,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <system_error>
@@ -287,6 +292,56 @@ void MainWindow::onBrowseDestination() {
         if (!chosen.isEmpty())
             viewer_->controls.destination = ToModel(QDir::toNativeSeparators(chosen));
     });
+}
+
+bool MainWindow::selectMask(const QString& masks) {
+    const int index = maskChooser->findData(masks);
+    if (index < 0 || index == maskChooser->currentIndex()) return false;
+    maskChooser->setCurrentIndex(index);  // re-reads the list
+    return true;
+}
+
+bool MainWindow::openPaths(const QStringList& paths) {
+    // The first path that exists decides: a folder is shown as it is; a file is shown in its
+    // folder, selected together with the other given files of that folder.
+    QString folder;
+    std::vector<std::string> names;
+    bool isFolder = false;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            reportError(FromModel(Viewer::MissingPathMessage(ToModel(path))));
+            continue;
+        }
+        if (folder.isEmpty()) {
+            isFolder = info.isDir();
+            folder = isFolder ? info.absoluteFilePath() : info.absolutePath();
+        }
+        if (!isFolder && !info.isDir() && info.absolutePath() == folder)
+            names.push_back(ToPath(info.fileName()));
+    }
+    if (folder.isEmpty() || !selectFolder(folder)) return false;
+    if (isFolder) return true;
+    bool found = false;
+    runEvent([this, &names, &found] { found = viewer_->selectNamedFiles(names); });
+    // A file the current mask hides is still opened: the list then shows every kind.
+    if (!found && selectMask(FromModel(FileMasks().front().masks)))
+        runEvent([this, &names, &found] { found = viewer_->selectNamedFiles(names); });
+    if (found) runEvent([this] { viewer_->openFocusedFile(); });
+    return true;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    if (paths.isEmpty()) return;
+    event->acceptProposedAction();
+    openPaths(paths);
 }
 
 }  // namespace pelorin::ui

@@ -66,24 +66,6 @@ QLabel* MakeLabel(const QString& caption, const char* name, QWidget* parent) {
 
 }  // namespace
 
-const std::vector<FileMask>& FileMasks() {
-    static const std::vector<FileMask> masks = {
-        {QStringLiteral("All files"),
-         QStringLiteral(
-             "*.fit;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;*.gif;*.tga;*.rle;*.pcx")},
-        {QStringLiteral("FITS,PIC"), QStringLiteral("*.fit;*.fts;*.pic")},
-        {QStringLiteral("FITS"), QStringLiteral("*.fit;*.fts")},
-        {QStringLiteral("PIC"), QStringLiteral("*.pic")},
-        {QStringLiteral("BMP"), QStringLiteral("*.bmp;*.dib")},
-        {QStringLiteral("JPEG"), QStringLiteral("*.jpg;*.jpeg")},
-        {QStringLiteral("GIF"), QStringLiteral("*.gif")},
-        {QStringLiteral("TARGA"), QStringLiteral("*.tga")},
-        {QStringLiteral("RLE"), QStringLiteral("*.rle")},
-        {QStringLiteral("PCX"), QStringLiteral("*.pcx")},
-    };
-    return masks;
-}
-
 void MainWindow::buildControls() {
     auto* root = new QHBoxLayout(this);
     root->setContentsMargins(4, 4, 4, 4);
@@ -145,12 +127,14 @@ void MainWindow::buildControls() {
     listButtons->setSpacing(4);
     maskChooser = new QComboBox(this);
     maskChooser->setObjectName(QStringLiteral("maskChooser"));
-    for (const auto& m : FileMasks())
-        maskChooser->addItem(m.description + QStringLiteral(" (") + m.masks + QStringLiteral(")"),
-                             m.masks);
+    // The descriptions, with the masks they stand for as each item's tooltip.
+    for (const FileMask& m : FileMasks()) {
+        maskChooser->addItem(FromModel(m.description), FromModel(m.masks));
+        maskChooser->setItemData(maskChooser->count() - 1, FromModel(m.masks), Qt::ToolTipRole);
+    }
     maskChooser->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     maskChooser->setMinimumContentsLength(3);
-    maskChooser->view()->setMinimumWidth(360);
+    maskChooser->setToolTip(FromModel(FileMasks().front().masks));
     selectAllButton = MakeButton(QStringLiteral("Tout selectionner"), "selectAllButton", this);
     selectNoneButton = MakeButton(QStringLiteral("Rien selectionner"), "selectNoneButton", this);
     listButtons->addWidget(maskChooser, 1);
@@ -259,6 +243,9 @@ void MainWindow::buildControls() {
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     statusLabel->setTextFormat(Qt::PlainText);
+    // Two lines: a caption with sky coordinates does not fit one line of the preview's width.
+    statusLabel->setFixedHeight(2 * statusLabel->fontMetrics().lineSpacing());
+    statusLabel->setFixedWidth(kPreviewFrameWidth + 2);
     right->addWidget(statusLabel);
 
     auto* previewFrame = new QFrame(this);
@@ -266,6 +253,8 @@ void MainWindow::buildControls() {
     previewFrame->setFrameShape(QFrame::Box);
     previewFrame->setLineWidth(1);
     previewFrame->setFixedSize(kPreviewFrameWidth + 2, kPreviewHeight + 2);
+    // A window wider than the box is shown whole, full width and lower; the rest of the
+    // box stays black.
     auto* previewClip = new QWidget(previewFrame);
     previewClip->setGeometry(1, 1, kPreviewFrameWidth, kPreviewHeight);
     previewClip->setAutoFillBackground(true);
@@ -382,6 +371,9 @@ void MainWindow::buildControls() {
     redrawTicker = new QTimer(this);
     redrawTicker->setObjectName(QStringLiteral("redrawTicker"));
     redrawTicker->setSingleShot(true);
+
+    // Files and folders dropped on the window open as if given on the command line.
+    setAcceptDrops(true);
 }
 
 }  // namespace pelorin::ui

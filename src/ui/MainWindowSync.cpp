@@ -106,6 +106,8 @@ void MainWindow::pullModel() {
         for (int i = 0; i < list.count(); ++i)
             list.entries[static_cast<std::size_t>(i)].selected = fileList->item(i)->isSelected();
         list.focused = fileList->currentRow();
+        // This is what the list shows: an event that leaves it alone changes nothing there.
+        shownList_ = list;
     }
 }
 
@@ -151,15 +153,23 @@ void MainWindow::syncFromModel() {
     syncPictures();
 }
 
+// The file list and the file field change only when the event changed the list's model:
+// a mouse move over the preview or a tick of the redraw timer must neither scroll the list
+// back to the file on display nor replace a mask being typed in the field.
 void MainWindow::syncFileList() {
     const FileListModel& list = viewer_->controls.fileList;
+    const QString mask = currentMask();
+    const bool fieldStale = list.focused != fieldFocus_ || mask != shownMask_;
+    if (list == shownList_ && !fieldStale) return;
+    const bool focusMoved = list.focused != shownList_.focused || list.folder != shownList_.folder;
     const QSignalBlocker block(fileList);
     const QSignalBlocker blockSelection(fileList->selectionModel());
     std::vector<std::string> names;
     names.reserve(list.entries.size());
     for (const auto& e : list.entries)
         names.push_back(e.name);
-    if (names != shownEntries_) {
+    const bool entriesChanged = names != shownEntries_;
+    if (entriesChanged) {
         fileList->clear();
         const QIcon icon = QFileIconProvider().icon(QFileIconProvider::File);
         for (const auto& name : names)
@@ -179,23 +189,30 @@ void MainWindow::syncFileList() {
             fileList->setCurrentItem(nullptr, QItemSelectionModel::NoUpdate);
         }
     }
-    if (focused >= 0) fileList->scrollToItem(fileList->item(focused));
-    // The edit under the tree names the file on display, or the mask when there is none.
-    const QString fileFieldText =
-        focused >= 0 ? FromPath(list.entries[static_cast<std::size_t>(focused)].name)
-                     : currentMask();
-    if (fileField->text() != fileFieldText) {
-        fileField->setText(fileFieldText);
-        fileField->setCursorPosition(0);  // a long mask reads from its start
+    if ((focusMoved || entriesChanged) && focused >= 0)
+        fileList->scrollToItem(fileList->item(focused));
+    if (fieldStale || entriesChanged) {
+        // The field under the tree names the file on display, or the mask when there is
+        // none.
+        const QString fileFieldText =
+            focused >= 0 ? FromPath(list.entries[static_cast<std::size_t>(focused)].name) : mask;
+        if (fileField->text() != fileFieldText) {
+            fileField->setText(fileFieldText);
+            fileField->setCursorPosition(0);  // a long mask reads from its start
+        }
+        fieldFocus_ = list.focused;
     }
+    shownList_ = list;
+    shownMask_ = mask;
     fileList->viewport()->update();
 }
 
 void MainWindow::syncPictures() {
     const Viewer& v = *viewer_;
-    const int width = std::clamp(v.controls.previewWidth, 1, kPreviewMaxWidth);
-    if (preview->width() != width) preview->resize(width, kPreviewHeight);
-    preview->setPicture(StretchNearest(v.displayBitmap, width, kPreviewHeight, kPreviewFrameWidth));
+    const int width = std::clamp(v.controls.previewWidth, 1, kPreviewFrameWidth);
+    const int height = std::clamp(v.controls.previewHeight, 1, kPreviewHeight);
+    if (preview->size() != QSize(width, height)) preview->resize(width, height);
+    preview->setPicture(StretchNearest(v.displayBitmap, width, height, kPreviewFrameWidth));
     preview->setBand(v.band);
     colourBar->setPicture(
         StretchNearest(v.colourBarBitmap, kColourBarWidth, kColourBarHeight, kColourBarWidth));
@@ -203,7 +220,7 @@ void MainWindow::syncPictures() {
 
 QString MainWindow::currentMask() const {
     const QString mask = maskChooser->currentData().toString();
-    return mask.isEmpty() ? FileMasks().front().masks : mask;
+    return mask.isEmpty() ? FromModel(FileMasks().front().masks) : mask;
 }
 
 }  // namespace pelorin::ui
