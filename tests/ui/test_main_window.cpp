@@ -772,6 +772,9 @@ TEST_F(MainWindow, ALoadClearsTheReadoutAndForgetsTheBand) {
 
 TEST_F(MainWindow, FilesFoldersAndDropsOpenAsAClickWould) {
     const QString images = QString::fromStdString(ws_.images().string());
+    EXPECT_TRUE(h_->form().openPaths({images}));  // a folder: listed, nothing loaded
+    EXPECT_EQ(h_->form().listFolder(), images);
+    EXPECT_FALSE(viewer().image.loaded);
     EXPECT_TRUE(h_->form().openPaths({images + QStringLiteral("/tall.fts")}));
     EXPECT_EQ(h_->form().listFolder(), images);
     EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("tall.fts  16x32  16 bits"));
