@@ -134,7 +134,6 @@ void MainWindow::buildControls() {
     }
     maskChooser->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     maskChooser->setMinimumContentsLength(3);
-    maskChooser->setToolTip(FromModel(FileMasks().front().masks));
     selectAllButton = MakeButton(QStringLiteral("Tout selectionner"), "selectAllButton", this);
     selectNoneButton = MakeButton(QStringLiteral("Rien selectionner"), "selectNoneButton", this);
     listButtons->addWidget(maskChooser, 1);
