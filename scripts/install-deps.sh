@@ -9,6 +9,7 @@ packages=(
   libgraphicsmagick++1-dev graphicsmagick
   libgtest-dev libgmock-dev libbenchmark-dev
   libcfitsio-dev python3 python3-erfa python3-pil python3-numpy
+  qt6-translations-l10n
   xvfb xauth
 )
 

@@ -468,7 +468,7 @@ def check_desktop(root):
         check(lines and lines[0] == "[Desktop Entry]", "pelorin.desktop: no [Desktop Entry]")
         entries = dict(line.split("=", 1) for line in lines[1:] if "=" in line)
         for key, expected in (("Type", "Application"), ("Name", "Pelorin"),
-                              ("Exec", "pelorin"), ("Icon", "pelorin")):
+                              ("Exec", "pelorin %F"), ("Icon", "pelorin")):
             check(entries.get(key) == expected, "pelorin.desktop: %s" % key)
         check("GenericName" in entries and "GenericName[fr]" in entries,
               "pelorin.desktop: GenericName in English and French")

@@ -85,3 +85,12 @@ TEST(ParseNumbers, ErrorsCarryTheRuntimeTexts) {
         EXPECT_STREQ(e.what(), "'T' is not a valid integer value");
     }
 }
+
+TEST(RoundDivHalfEven, ExactQuotientsWithHalvesToEven) {
+    EXPECT_EQ(RoundDivHalfEven(138 * 100, 240), 58);  // 57.5
+    EXPECT_EQ(RoundDivHalfEven(77 * 600, 240), 192);  // 192.5
+    EXPECT_EQ(RoundDivHalfEven(25 * 240, 96), 62);    // 62.5
+    EXPECT_EQ(RoundDivHalfEven(7, 4), 2);
+    EXPECT_EQ(RoundDivHalfEven(-5, 2), -2);
+    EXPECT_EQ(RoundDivHalfEven(-7, 2), -4);
+}

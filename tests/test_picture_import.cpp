@@ -105,7 +105,8 @@ TEST_F(Pictures, OneAndFourBitPicturesInBothModes) {
         EXPECT_EQ(viewer->image.bitpix, bpp);
         EXPECT_FALSE(viewer->controls.displayControlsEnabled);
         EXPECT_EQ(viewer->displayBitmap.bitsPerPixel(), bpp);
-        EXPECT_EQ(viewer->controls.previewWidth, 960);
+        EXPECT_EQ(viewer->controls.previewWidth, 320);
+        EXPECT_EQ(viewer->controls.previewHeight, 80);
     }
     // Nothing that needs pixel data reacts to a picture shown in its own colours.
     const Bitmap shown = viewer->displayBitmap;

@@ -111,10 +111,19 @@ TEST_F(Render, DefaultTablesDrawLowestLevelWithIndexOne) {
 
 TEST_F(Render, PreviewWidthFlipsAndCaption) {
     ShowImage(16, 50, 100, [](int r, int c) { return r * 100 + c; });
-    EXPECT_EQ(viewer->controls.previewWidth, 480);
-    EXPECT_EQ(Viewer::PreviewWidthFor(512, 512), 240);
-    EXPECT_EQ(Viewer::PreviewWidthFor(640, 480), 320);
-    EXPECT_EQ(Viewer::PreviewWidthFor(4000, 10), 3200);
+    // Wider than the 320 x 240 box: full width, lower height, nothing cut off.
+    EXPECT_EQ(viewer->controls.previewWidth, 320);
+    EXPECT_EQ(viewer->controls.previewHeight, 160);
+    using Size = Viewer::PreviewSize;
+    EXPECT_EQ(Viewer::PreviewSizeFor(512, 512), (Size{240, 240}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(640, 480), (Size{320, 240}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(400, 200), (Size{320, 160}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(4000, 10), (Size{320, 1}));
+    // Rounded exactly, halves to even: 25 * 240 / 96 = 62.5, 1 * 320 / 128 = 2.5.
+    EXPECT_EQ(Viewer::PreviewSizeFor(25, 96), (Size{62, 240}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(1024, 5), (Size{320, 2}));   // 1.5625 -> 2
+    EXPECT_EQ(Viewer::PreviewSizeFor(128, 1), (Size{320, 2}));    // 2.5 -> 2
+    EXPECT_EQ(Viewer::PreviewSizeFor(64, 224), (Size{69, 240}));  // 68.57 -> 69
     EXPECT_EQ(viewer->controls.status, "synthetic.fit  100x50  16 bits");
 
     const std::uint8_t topLeft = Pixel(0, 0);

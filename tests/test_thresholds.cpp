@@ -78,32 +78,42 @@ TEST_F(Thresholds, SigmaAndSeventyPercentModes) {
     EXPECT_EQ(viewer->controls.lowBar.position(), viewer->positionOf(30));
 }
 
-TEST_F(Thresholds, FarFromZeroBarsClampButThresholdsStayExact) {
-    ShowImage(16, 2, 2, [](int r, int c) { return 10000 + 100 * ((r + c) > 0); });
+// A bias frame far from zero: the bars are anchored at the data minimum, so they sit inside
+// their track, a small step moves a threshold by 1 % of the spread, and every mode change
+// shows its thresholds.
+TEST_F(Thresholds, PedestalFrameBarsSitInsideTheirTrackAndEveryModeShows) {
+    ShowImage(16, 2, 2, [](int r, int c) { return (r + c) > 0 ? 1164 : 837; });
     viewer->setThresholdMode(kModeData);
     busyCount = 0;
     viewer->controls.redrawTimer.enabled = false;
-    Compute(*viewer, kModeData, 10000, 10100, 10050, 40);
-    EXPECT_EQ(viewer->levels.range, 100);
-    EXPECT_DOUBLE_EQ(viewer->levels.step, 0.01);
-    EXPECT_EQ(viewer->controls.lowBar.position(), 30000);
-    EXPECT_EQ(viewer->controls.highBar.position(), 30000);
-    EXPECT_EQ(viewer->levels.low, 10000);
-    EXPECT_EQ(viewer->levels.high, 10100);
+    Compute(*viewer, kModeData, 837, 1164, 1082.25, 141.6);
+    EXPECT_DOUBLE_EQ(viewer->levels.step, 0.0327);
+    EXPECT_EQ(viewer->controls.lowBar.position(), 10000);
+    EXPECT_EQ(viewer->controls.highBar.position(), 20000);
+    EXPECT_EQ(viewer->positionOf(837 - 327), 0);          // the track: dataMin - range ...
+    EXPECT_EQ(viewer->positionOf(837 + 2 * 327), 30000);  // ... dataMin + 2 * range
+    EXPECT_EQ(viewer->valueOf(10000), 837);
 
-    // Another mode moves neither bar: nothing snapped, nothing scheduled.
-    viewer->setThresholdMode(kModeOneSigma);
-    EXPECT_FALSE(viewer->controls.redrawTimer.enabled);
-    EXPECT_GT(viewer->levels.low, 10000);
-
-    viewer->controls.lowBar.setPosition(29999);
-    EXPECT_DOUBLE_EQ(viewer->levels.low, 199.99);
-    EXPECT_EQ(viewer->controls.lowText, "200.0");
-    EXPECT_TRUE(viewer->controls.redrawTimer.enabled);
-    EXPECT_EQ(busyCount, 0);  // no redraw until the timer fires
-    viewer->redrawTimerExpired();
+    // "data" again: neither bar moves, yet both edits show the exact thresholds and the
+    // preview is redrawn at once.
+    viewer->controls.lowText = viewer->controls.highText = "typed";
+    viewer->setThresholdMode(kModeData);
+    EXPECT_EQ(viewer->controls.lowText, "837.000");
+    EXPECT_EQ(viewer->controls.highText, "1164.000");
     EXPECT_FALSE(viewer->controls.redrawTimer.enabled);
     EXPECT_EQ(busyCount, 1);
+
+    // "1 sig." moves both bars: thresholds snapped, one decimal, redraw through the timer.
+    viewer->setThresholdMode(kModeOneSigma);
+    EXPECT_TRUE(viewer->controls.redrawTimer.enabled);
+    EXPECT_EQ(busyCount, 1);
+    EXPECT_DOUBLE_EQ(viewer->levels.low, viewer->valueOf(viewer->controls.lowBar.position()));
+    EXPECT_GT(viewer->levels.low, 837);
+
+    // One small step moves a threshold by 1 % of the spread.
+    viewer->controls.lowBar.setPosition(10100);
+    EXPECT_DOUBLE_EQ(viewer->levels.low, 840.27);
+    EXPECT_EQ(viewer->controls.lowText, "840.3");
 }
 
 TEST_F(Thresholds, ModeChangeSnapsMovedBarsOnly) {

@@ -110,6 +110,15 @@ TEST(FullSizeWindow, BitmapPlusFrameButNeverBeyondTheScreen) {
     EXPECT_EQ(FullSizeWindowSize(1, 1, 1024, 768), (WindowSize{21, 41}));
 }
 
+TEST(FullSizeWindow, ClientAreaLeavesRoomForTheFrameAndNeverHidesASmallPicture) {
+    // A frame of 10 x 30 is taken off the window's +20 / +40.
+    EXPECT_EQ(FullSizeClientSize(100, 80, 1280, 1024, 10, 30), (WindowSize{110, 90}));
+    EXPECT_EQ(FullSizeClientSize(2000, 1500, 1280, 1024, 10, 30), (WindowSize{1270, 994}));
+    // 16 x 8 opens with room around it, not at a size the window system would have to widen.
+    EXPECT_EQ(FullSizeClientSize(16, 8, 1280, 1024, 0, 0),
+              (WindowSize{kFullSizeMinClientWidth, kFullSizeMinClientHeight}));
+}
+
 TEST(WindowPlacement, AtThePointerWhenTheWindowFits) {
     const ScreenRect screen{0, 0, 1280, 1024};
     EXPECT_EQ(PlaceWindowAtPointer({100, 200}, {663, 490}, screen), (WindowPoint{100, 200}));

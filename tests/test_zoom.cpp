@@ -140,3 +140,35 @@ TEST_F(Zoom, ReadoutUsesPhysicalValue) {
     viewer->previewMouseMove(0, 5, 5);
     EXPECT_EQ(viewer->controls.readout, "X:     5   Y:     5   I: -32768");
 }
+
+// Preview positions map to image positions exactly, halves to even: 138 * 100 / 240 = 57.5
+// reads 58, 11 * 600 / 240 = 27.5 reads 28 and 77 * 600 / 240 = 192.5 reads 192.
+TEST_F(Zoom, ReadoutRoundsExactHalvesToEven) {
+    ShowImage(16, 100, 100, [](int r, int c) { return r * 100 + c; });
+    viewer->previewMouseMove(0, 138, 138);
+    EXPECT_EQ(viewer->controls.readout, "X:    58   Y:    58   I: 5858");
+    ShowImage(16, 600, 600, [](int, int) { return 1; });
+    viewer->zoomWhole();
+    viewer->previewMouseMove(0, 11, 77);
+    EXPECT_EQ(viewer->controls.readout.substr(0, 24), "X:    28   Y:   192   I:");
+}
+
+// A window wider than the box is read and zoomed through the preview's own width and height.
+TEST_F(Zoom, WideWindowMapsThroughThePreviewsOwnSides) {
+    ShowImage(32, 200, 400, [](int r, int c) { return r * 1000 + c; });
+    viewer->zoomWhole();
+    ASSERT_EQ(viewer->controls.previewWidth, 320);
+    ASSERT_EQ(viewer->controls.previewHeight, 160);
+    viewer->previewMouseMove(0, 318,
+                             2);  // 318 * 400 / 320 = 397.5 -> 398; 2 * 200 / 160 = 2.5 -> 2
+    EXPECT_EQ(viewer->controls.readout, "X:   398   Y:     2   I: 2398");
+    viewer->previewMouseMove(0, 10, 170);  // below the preview
+    EXPECT_EQ(viewer->controls.readout, "X:   398   Y:     2   I: 2398");
+    Drag(160, 80, 319, 159);
+    viewer->previewMouseDown(kLeftButton, 200, 100);
+    const ZoomWindow& z = viewer->zoom;
+    EXPECT_EQ(z.colStart, 200);
+    EXPECT_EQ(z.colEnd, 399);  // 319 * 400 / 320 = 398.75
+    EXPECT_EQ(z.rowStart, 100);
+    EXPECT_EQ(z.rowEnd, 199);  // 159 * 200 / 160 = 198.75
+}

@@ -85,6 +85,18 @@ long double RoundHalfEven(long double x) {
     return std::nearbyint(x);
 }
 
+long long RoundDivHalfEven(long long numerator, long long denominator) {
+    long long q = numerator / denominator;
+    long long r = numerator % denominator;
+    if (r < 0) {  // floor division
+        --q;
+        r += denominator;
+    }
+    const long long twice = 2 * r;
+    if (twice > denominator || (twice == denominator && (q % 2 != 0))) ++q;
+    return q;
+}
+
 bool TryParseInteger(std::string_view text, std::int32_t& value) {
     std::string_view t = Trim(text);
     if (!t.empty() && t.front() == '+') t.remove_prefix(1);

@@ -10,6 +10,10 @@ namespace pelorin {
 
 // Nearest integer, halves to even (2.5 -> 2, 3.5 -> 4).
 long double RoundHalfEven(long double x);
+// numerator / denominator to the nearest integer, halves to even, computed exactly in
+// integers (a quotient such as 138 * 100 / 240 = 57.5 must not arrive as 57.4999...).
+// denominator must be positive.
+long long RoundDivHalfEven(long long numerator, long long denominator);
 
 // Decimal integer with optional sign; surrounding blanks allowed. False when the text is
 // not such a number or does not fit 32 bits.

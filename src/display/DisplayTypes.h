@@ -12,7 +12,10 @@ struct DisplayLevels {
     double high = 0;   // maps to display level 255
     double range = 0;  // larger of the data range and the header range
     double step = 0;   // physical units per scroll-bar unit: range / 10000
-    int mode = 0;      // 0 "en-tête", 1 "data", 2 "1 sig.", 3 "2 sig.", 4 "70%", 5 "fixe"
+    // The value at bar position 10000: the data minimum, so that the bars cover the image's
+    // own values (origin - range .. origin + 2 * range) however far they lie from zero.
+    double origin = 0;
+    int mode = 0;  // 0 "en-tête", 1 "data", 2 "1 sig.", 3 "2 sig.", 4 "70%", 5 "fixe"
     bool settingScrollBars = false;
 };
 
@@ -44,9 +47,9 @@ struct SelectionBand {
     bool shown = false;
 };
 
-// Height of the preview in pixels; its width follows the shown window's proportions.
+// The box the preview is fitted into, keeping the shown window's proportions: tall and
+// square windows are 240 high, wider ones 320 wide and lower.
 inline constexpr int kPreviewHeight = 240;
-// Widest preview the drawing surface holds.
-inline constexpr int kPreviewMaxWidth = 3200;
+inline constexpr int kPreviewBoxWidth = 320;
 
 }  // namespace pelorin

@@ -1,5 +1,6 @@
 #include "ui/FullSizeWindow.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -99,11 +100,19 @@ void FullSizeWindow::showFullSize(const QString& caption, const Bitmap& bitmap) 
     zoom_ = InitialViewerZoom(bitmapSize_.width(), bitmapSize_.height());
     applyZoom();
 
+    // The window is sized frame included, against the whole screen. Its frame is known once
+    // it has been shown; before that the frame of the window it opens over stands in.
     QSize screenSize(bitmapSize_.width() + 20, bitmapSize_.height() + 40);
     if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
-        screenSize = s->availableGeometry().size();
-    const WindowSize size = FullSizeWindowSize(bitmapSize_.width(), bitmapSize_.height(),
-                                               screenSize.width(), screenSize.height());
+        screenSize = s->geometry().size();
+    QSize frame = frameGeometry().size() - size();
+    if (frame.width() <= 0 && frame.height() <= 0) {
+        if (const QWidget* over = QApplication::activeWindow())
+            frame = over->frameGeometry().size() - over->size();
+    }
+    const WindowSize size =
+        FullSizeClientSize(bitmapSize_.width(), bitmapSize_.height(), screenSize.width(),
+                           screenSize.height(), frame.width(), frame.height());
     resize(size.width, size.height);
     centreOnScreen();
     runModal_(*this);

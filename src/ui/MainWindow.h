@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,19 +35,14 @@ class PreviewImage;
 class FullSizeWindow;
 class ThresholdScrollBar;
 
-// The masks offered for the file list: description and ";"-separated wildcard masks.
-struct FileMask {
-    QString description;
-    QString masks;
-};
-const std::vector<FileMask>& FileMasks();
-
 class MainWindow : public QDialog {
     Q_OBJECT
   public:
     // The working directory at this moment becomes the program directory (the palettes'
     // base). `decoder` reads the ordinary picture formats; null when it is not available.
-    explicit MainWindow(std::unique_ptr<PictureDecoder> decoder = {}, QWidget* parent = nullptr);
+    // `extraPaletteFolders` are searched for palettes after the program's own places.
+    explicit MainWindow(std::unique_ptr<PictureDecoder> decoder = {}, QWidget* parent = nullptr,
+                        const QStringList& extraPaletteFolders = {});
     ~MainWindow() override;
 
     Viewer& viewer() { return *viewer_; }
@@ -77,9 +73,17 @@ class MainWindow : public QDialog {
     // The mask the file list uses now.
     QString currentMask() const;
 
+    // Opens what the program was started with or what was dropped on the window: a folder
+    // is shown as if picked in the tree; files are selected in their folder's list and the
+    // first is shown, as a click would. A path that does not exist is reported in the
+    // error box. True when something was opened.
+    bool openPaths(const QStringList& paths);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void buildControls();
@@ -89,8 +93,7 @@ class MainWindow : public QDialog {
     // Runs one event of the window: brings the model in step with the widgets, calls the
     // core, balances the hourglass, shows the model and reports any error in a message
     // box. Errors never leave an event.
-    template <typename F>
-    void runEvent(F&& action);
+    void runEvent(const std::function<void()>& action);
     void reportError(const QString& message);
     void setBusy(bool busy);
     void pullModel();
@@ -98,6 +101,7 @@ class MainWindow : public QDialog {
     void syncPictures();
 
     void pointListAt(const QString& folder);
+    bool selectMask(const QString& masks);
     void onTreeSelectionChanged();
     void onMaskChosen(int index);
     void onFileFieldReturn();
@@ -120,8 +124,11 @@ class MainWindow : public QDialog {
     bool revealPending_ = false;  // keep the selected folder in view while the tree loads
     bool revealQueued_ = false;
     std::vector<std::string> shownEntries_;  // names the file list widget holds
+    FileListModel shownList_;                // the list model as the widgets last showed it
+    QString shownMask_;                      // and the mask they showed it with
+    int fieldFocus_ = -2;  // the entry the file field names (-1: it shows the mask)
 
-    // Controls, named as in the window definition.
+    // Controls.
     QFileSystemModel* folderModel_ = nullptr;
     QTreeView* folderTree = nullptr;
     QWidget* treeViewport_ = nullptr;

@@ -3,11 +3,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 
 #include "ui/MainWindow.h"
 #include "viewer/WindowGeometry.h"
@@ -81,7 +83,7 @@ void StartWindow::showEvent(QShowEvent* event) {
 }
 
 void StartWindow::placeMainWindowAtPointer() {
-    const QPoint pointer = QCursor::pos();
+    const QPoint pointer = pointer_;
     QScreen* screen = QGuiApplication::screenAt(pointer);
     if (!screen) screen = QGuiApplication::primaryScreen();
     if (!screen) return;
@@ -101,11 +103,35 @@ void StartWindow::runMainWindow() {
     }
     if (auto* cancel = main_->findChild<QPushButton*>(QStringLiteral("closeButton")))
         cancel->setText(QStringLiteral("Quitter"));
-    if (!rememberedDir_.isEmpty()) main_->selectFolder(rememberedDir_);
+    const bool opened = !startPaths_.isEmpty() && main_->openPaths(startPaths_);
+    if (!opened) {
+        // Nothing remembered yet: the user's own folder rather than the root of the disk.
+        main_->selectFolder(rememberedDir_.isEmpty() ? QDir::homePath() : rememberedDir_);
+    }
     if (!rememberedDest_.isEmpty()) main_->setDestinationText(rememberedDest_);
+    pointer_ = QCursor::pos();
     placeMainWindowAtPointer();
+    placementPending_ = true;
+    main_->installEventFilter(this);
+    // A window manager tells the frame within moments of the window's showing; after that
+    // the window is where the user puts it.
+    QTimer::singleShot(3000, this, [this] { placementPending_ = false; });
     runModal_(*main_);
+    placementPending_ = false;
+    main_->removeEventFilter(this);
     close();
+}
+
+bool StartWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (placementPending_ && main_ && watched == main_) {
+        const QEvent::Type t = event->type();
+        if ((t == QEvent::Show || t == QEvent::Move || t == QEvent::Resize) && main_->isVisible() &&
+            main_->frameGeometry().size() != main_->size()) {
+            placementPending_ = false;
+            placeMainWindowAtPointer();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void StartWindow::closeEvent(QCloseEvent* event) {

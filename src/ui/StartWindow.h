@@ -3,7 +3,9 @@
 // when the main window closes.
 #pragma once
 
+#include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "ui/UiHooks.h"
@@ -32,6 +34,9 @@ class StartWindow : public QWidget {
     void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
     // A folder to open in place of the remembered one (the program's argument).
     void overrideSourceFolder(const QString& folder) { rememberedDir_ = folder; }
+    // Files or folders to open at start, in place of the remembered folder (the program's
+    // arguments); see MainWindow::openPaths.
+    void openAtStart(const QStringList& paths) { startPaths_ = paths; }
 
     QString rememberedDir() const { return rememberedDir_; }
     QString rememberedDest() const { return rememberedDest_; }
@@ -42,6 +47,7 @@ class StartWindow : public QWidget {
     void runMainWindow();
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -56,6 +62,11 @@ class StartWindow : public QWidget {
     ModalRunner runModal_;
     QString rememberedDir_;
     QString rememberedDest_;
+    QStringList startPaths_;
+    QPoint pointer_;
+    // The main window's frame is only known once it is on the screen: until then its
+    // placement is done again as soon as the frame shows up.
+    bool placementPending_ = false;
     bool started_ = false;
     bool settingsWritten_ = false;
 };

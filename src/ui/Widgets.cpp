@@ -119,8 +119,28 @@ void CaptionLabel::paintEvent(QPaintEvent*) {
     const QRect area = contentsRect();
     p.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    p.drawText(area, static_cast<int>(alignment()) | Qt::TextSingleLine,
-               fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    // As many lines as the label is high, broken at blanks; the last one ends with "..."
+    // where the rest does not fit.
+    const QFontMetrics fm = fontMetrics();
+    const int lineCount = std::max(1, area.height() / fm.lineSpacing());
+    QString rest = text();
+    QRect line(area.left(), area.top(), area.width(), fm.lineSpacing());
+    for (int n = 0; n < lineCount && !rest.isEmpty(); ++n, line.translate(0, fm.lineSpacing())) {
+        QString shown = rest;
+        if (n == lineCount - 1 || fm.horizontalAdvance(rest) <= area.width()) {
+            shown = fm.elidedText(rest, Qt::ElideRight, area.width());
+            rest.clear();
+        } else {
+            qsizetype fits = rest.size();
+            while (fits > 1 && fm.horizontalAdvance(rest.left(fits)) > area.width())
+                --fits;
+            const qsizetype blank = rest.lastIndexOf(QLatin1Char(' '), fits);
+            if (blank > 0) fits = blank;
+            shown = rest.left(fits);
+            rest = rest.mid(fits).trimmed();
+        }
+        p.drawText(line, static_cast<int>(alignment()) | Qt::TextSingleLine, shown);
+    }
 }
 
 // ---- Threshold scroll bars ----

@@ -59,8 +59,9 @@ class ColourBarImage : public QWidget {
     QImage picture_;
 };
 
-// A one-line caption that ends with "..." where it does not fit, rather than being cut in the
-// middle of a character; text() and the tooltip keep the whole text.
+// A caption over as many lines as the label is high, broken at blanks, that ends with "..."
+// where it does not fit rather than being cut in the middle of a character; text() and the
+// tooltip keep the whole text.
 class CaptionLabel : public QLabel {
     Q_OBJECT
   public:

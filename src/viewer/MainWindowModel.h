@@ -47,6 +47,7 @@ struct ComboModel {
 struct FileEntry {
     std::string name;
     bool selected = false;
+    bool operator==(const FileEntry&) const = default;
 };
 
 // The file list of one folder.
@@ -54,6 +55,7 @@ struct FileListModel {
     std::string folder;  // full path of the folder shown
     std::vector<FileEntry> entries;
     int focused = -1;  // the item with the focus: the file on display
+    bool operator==(const FileListModel&) const = default;
 
     int count() const { return static_cast<int>(entries.size()); }
     // Folder, a separator unless the folder already ends with one, and the entry's name.
@@ -79,6 +81,31 @@ struct TimerModel {
         if (onStateChange) onStateChange(false);
     }
 };
+
+// A choice of the mask chooser: its description and its ";"-separated wildcard masks.
+struct FileMask {
+    std::string description;
+    std::string masks;
+};
+
+// The masks offered for the file list, in order; the first is the list's mask at start.
+// Every mask for FITS files also lists "*.fits", the long form other programs write.
+inline const std::vector<FileMask>& FileMasks() {
+    static const std::vector<FileMask> masks = {
+        {"All files",
+         "*.fit;*.fits;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;*.gif;*.tga;*.rle;*.pcx"},
+        {"FITS,PIC", "*.fit;*.fits;*.fts;*.pic"},
+        {"FITS", "*.fit;*.fits;*.fts"},
+        {"PIC", "*.pic"},
+        {"BMP", "*.bmp;*.dib"},
+        {"JPEG", "*.jpg;*.jpeg"},
+        {"GIF", "*.gif"},
+        {"TARGA", "*.tga"},
+        {"RLE", "*.rle"},
+        {"PCX", "*.pcx"},
+    };
+    return masks;
+}
 
 // The filter names of the filter list, in order.
 inline const std::vector<std::string>& FilterNames() {
@@ -117,7 +144,8 @@ struct MainWindowModel {
     std::string destination;  // destination folder ("Copie vers")
     FileListModel fileList;
     TimerModel redrawTimer;
-    int previewWidth = 320;  // the preview's width; its height is always 240
+    int previewWidth = 320;  // the preview's size, fitted into the 320 x 240 box
+    int previewHeight = 240;
 };
 
 }  // namespace pelorin

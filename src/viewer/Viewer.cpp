@@ -67,6 +67,18 @@ void Viewer::startUp() {
     setDisplayControlsEnabled(false);
     controls.thresholdModeEnabled = true;
     clearDisplay();
+    // Empty palette lists leave the images grey; say why, and where the palettes were
+    // looked for.
+    const bool noLut = controls.lutList.items.empty(), noItt = controls.ittList.items.empty();
+    if (noLut || noItt) {
+        std::string where;
+        for (const std::string& folder : paletteSearchFolders())
+            where += (where.empty() ? "" : " ; ") + folder;
+        controls.status = std::string(noLut && noItt ? "Aucune palette trouvée"
+                                      : noLut        ? "Aucune palette de couleurs (.lut) trouvée"
+                                              : "Aucune table d'intensité (.itt) trouvée") +
+                          ", cherché dans : " + where;
+    }
     if (paletteError) std::rethrow_exception(paletteError);
 }
 

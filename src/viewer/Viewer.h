@@ -85,7 +85,7 @@ class Viewer {
 
     std::string programDirectory;
     // Folders searched for palettes when programDirectory has no "palettes" folder: the
-    // palettes installed with the program.
+    // palettes installed with the program, or those of the source tree for a build-tree copy.
     std::vector<std::string> paletteFallbacks;
     // A palettes folder chosen explicitly (the converter's --palettes); used before all others.
     std::string paletteOverride;
@@ -118,6 +118,8 @@ class Viewer {
     LutTable buildLutPalette();
     // The folder the palette lists and files come from.
     std::string paletteFolder() const;
+    // Every folder looked at for palettes, in the order they are tried.
+    std::vector<std::string> paletteSearchFolders() const;
     void loadItt();
     void selectLut(int index);
     void selectItt(int index);
@@ -130,8 +132,14 @@ class Viewer {
     void toggleFlipVertical();
     void toggleFlipHorizontal();
     void orientFromHeader();
-    // Round(cols / rows * 240), capped to the drawing surface.
-    static int PreviewWidthFor(int cols, int rows);
+    // The preview's size for a window of cols x rows: fitted into the 320 x 240 box with
+    // its proportions kept (the rounded side halves to even).
+    struct PreviewSize {
+        int width = 0;
+        int height = 0;
+        bool operator==(const PreviewSize&) const = default;
+    };
+    static PreviewSize PreviewSizeFor(int cols, int rows);
 
     // ---- Colour bar and captions ----
     void buildColourBar();
@@ -154,6 +162,11 @@ class Viewer {
     bool listHeader(const std::string& path);
     // Points the file list at a folder: re-reads its entries with the mask.
     void setFolder(const std::string& folder, const std::string& mask);
+    // Selects the entries with these names and focuses the first of them found; the other
+    // entries are unselected. False, leaving the list alone, when none is listed.
+    bool selectNamedFiles(const std::vector<std::string>& names);
+    // The error text for a path given to open that does not exist.
+    static std::string MissingPathMessage(const std::string& path);
     void selectAllFiles();  // select all
     void selectNoFiles();   // select none
 
@@ -184,6 +197,10 @@ class Viewer {
     void clearForFailedLoad();
     void setFlipButtons();
     void redrawIfLoaded();
+    void setPreviewSize(int cols, int rows);
+    // The image column (row) under preview position x (y), clamped to the image.
+    int imageColumnAt(int x) const;
+    int imageRowAt(int y) const;
 
     std::unique_ptr<PictureDecoder> decoder_;
 };

@@ -39,6 +39,13 @@ std::vector<RgbColour> PaletteColours(const LutTable& lut) {
     return colours;
 }
 
+std::vector<std::string> Viewer::paletteSearchFolders() const {
+    if (!paletteOverride.empty()) return {paletteOverride};
+    std::vector<std::string> folders = {(fs::path(programDirectory) / "palettes").string()};
+    folders.insert(folders.end(), paletteFallbacks.begin(), paletteFallbacks.end());
+    return folders;
+}
+
 std::string Viewer::paletteFolder() const {
     if (!paletteOverride.empty()) return paletteOverride;
     std::error_code ec;
@@ -94,8 +101,12 @@ void Viewer::selectItt(int index) {
 // ---------------------------------------------------------------------------
 // Thresholds
 
+// The bars are anchored at the data: position 10000 is the data minimum, so that a frame
+// whose values lie far from zero compared with their spread (a bias at 837..1164, say) still
+// has its thresholds inside the bars' track, and one small step moves them by 1 % of the
+// spread.
 int Viewer::positionOf(double v) const {
-    double q = v / levels.step;
+    double q = (v - levels.origin) / levels.step;
     if (std::isnan(q)) q = 0;
     // Far outside the bar either way: the bar clamps it anyway.
     q = std::clamp(q, -1e9, 1e9);
@@ -103,7 +114,7 @@ int Viewer::positionOf(double v) const {
 }
 
 double Viewer::valueOf(int p) const {
-    return (p - 10000) * levels.step;
+    return (p - 10000) * levels.step + levels.origin;
 }
 
 void Viewer::computeThresholds() {
@@ -119,6 +130,7 @@ void Viewer::computeThresholds() {
     levels.range = std::max(std::fabs(image.dataMax - image.dataMin),
                             std::fabs(image.headerHigh - image.headerLow));
     levels.step = levels.range / 10000;
+    levels.origin = image.dataMin;
     for (ScrollBarModel* bar : {&controls.lowBar, &controls.highBar}) {
         bar->largeChange = 3000;
         bar->smallChange = 100;
@@ -148,9 +160,18 @@ void Viewer::setThresholdMode(int index) {
     if (index == kModeFixed) return;
     ModeThresholds(index, image, levels.low, levels.high);
     // Each bar that really moves snaps its threshold to the bar's grid and schedules a
-    // redraw; a bar that stays leaves its threshold exact.
+    // redraw; a bar that stays leaves its threshold exact. Either way the edits show the
+    // thresholds in force and the preview follows the new mode.
+    const int lowBefore = controls.lowBar.position();
+    const int highBefore = controls.highBar.position();
+    const double exactLow = levels.low, exactHigh = levels.high;
     controls.lowBar.setPosition(positionOf(levels.low));
     controls.highBar.setPosition(positionOf(levels.high));
+    const bool lowMoved = controls.lowBar.position() != lowBefore;
+    const bool highMoved = controls.highBar.position() != highBefore;
+    if (!lowMoved) controls.lowText = ThresholdText(exactLow, 3);
+    if (!highMoved) controls.highText = ThresholdText(exactHigh, 3);
+    if (!lowMoved && !highMoved) renderDisplay();
 }
 
 void Viewer::lowBarMoved() {

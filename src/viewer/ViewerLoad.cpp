@@ -35,6 +35,26 @@ void Viewer::setFolder(const std::string& folder, const std::string& mask) {
     controls.fileList = std::move(list);
 }
 
+bool Viewer::selectNamedFiles(const std::vector<std::string>& names) {
+    FileListModel& list = controls.fileList;
+    int first = -1;
+    for (const std::string& name : names)
+        for (int i = 0; i < list.count(); ++i)
+            if (list.entries[static_cast<std::size_t>(i)].name == name) {
+                if (first < 0) first = i;
+                break;
+            }
+    if (first < 0) return false;
+    for (FileEntry& e : list.entries)
+        e.selected = std::find(names.begin(), names.end(), e.name) != names.end();
+    list.focused = first;
+    return true;
+}
+
+std::string Viewer::MissingPathMessage(const std::string& path) {
+    return "File not found: " + path;
+}
+
 void Viewer::selectAllFiles() {
     controls.fileList.selectAll();
 }
@@ -76,6 +96,8 @@ void Viewer::loadSelectedFile() {
     zoom.flipVertical = false;
     setFlipButtons();
     setDisplayControlsEnabled(true);
+    // The readout described the previous image.
+    controls.readout = " ";
     image.fileName = controls.fileList.selectedFocusedPath();
     const FileKind kind = FileKindOf(image.fileName);
 
@@ -93,8 +115,11 @@ void Viewer::loadSelectedFile() {
         }
     } catch (...) {
         clearForFailedLoad();
+        setFlipButtons();
         throw;
     }
+    // The header may have set a flip: the buttons show the flips in force.
+    setFlipButtons();
 }
 
 void Viewer::showLoadedImage() {

@@ -12,10 +12,22 @@
 
 namespace pelorin {
 
-int Viewer::PreviewWidthFor(int cols, int rows) {
-    if (rows < 1) return 1;
-    const double w = RoundHalfEven(static_cast<double>(cols) / rows * kPreviewHeight);
-    return static_cast<int>(std::clamp(w, 1.0, static_cast<double>(kPreviewMaxWidth)));
+Viewer::PreviewSize Viewer::PreviewSizeFor(int cols, int rows) {
+    if (cols < 1 || rows < 1) return {1, kPreviewHeight};
+    const long long c = cols, r = rows;
+    if (c * kPreviewHeight <= r * kPreviewBoxWidth) {
+        const long long w = RoundDivHalfEven(c * kPreviewHeight, r);
+        return {static_cast<int>(std::max(1LL, w)), kPreviewHeight};
+    }
+    // Wider than the box: full width and a lower height, so that no column is cut off.
+    const long long h = RoundDivHalfEven(r * kPreviewBoxWidth, c);
+    return {kPreviewBoxWidth, static_cast<int>(std::max(1LL, h))};
+}
+
+void Viewer::setPreviewSize(int cols, int rows) {
+    const PreviewSize size = PreviewSizeFor(cols, rows);
+    controls.previewWidth = size.width;
+    controls.previewHeight = size.height;
 }
 
 bool Viewer::windowInsideImage() const {
@@ -31,7 +43,7 @@ void Viewer::renderDisplay() {
     ComputeSkyPosition(wcs, zoom, image.height);
     controls.status = imageCaption();
     renderWindow();
-    controls.previewWidth = PreviewWidthFor(zoom.cols, zoom.rows);
+    setPreviewSize(zoom.cols, zoom.rows);
     buildColourBar();
 }
 
@@ -50,7 +62,9 @@ std::string Viewer::imageCaption() const {
 
 void Viewer::showPicture(const std::string& fileName, const Bitmap& picture) {
     displayBitmap = picture;
-    controls.previewWidth = PreviewWidthFor(picture.width(), picture.height());
+    // The picture paints over the band.
+    band.shown = false;
+    setPreviewSize(picture.width(), picture.height());
     image.loaded = true;
     const int bpp = picture.bitsPerPixel();
     const bool known =
@@ -116,6 +130,8 @@ void Viewer::buildColourBar() {
 }
 
 void Viewer::clearDisplay() {
+    // The black fill paints over the band.
+    band.shown = false;
     wcs.projection = '-';
     wcs.fieldWidth = 0;
     controls.readout = " ";
@@ -140,10 +156,27 @@ void Viewer::showUnsupportedFormat() {
 // ---------------------------------------------------------------------------
 // Zoom band and pixel readout
 
+// Preview positions map to image positions through the preview's own width and height, in
+// integers: position x of W preview pixels is column colStart + x * cols / W, rounded with
+// halves to even.
+int Viewer::imageColumnAt(int x) const {
+    const long long W = std::max(1, controls.previewWidth);
+    const long long j =
+        RoundDivHalfEven(static_cast<long long>(x) * zoom.cols + zoom.colStart * W, W);
+    return static_cast<int>(std::clamp<long long>(j, 0, std::max(0, image.width - 1)));
+}
+
+int Viewer::imageRowAt(int y) const {
+    const long long H = std::max(1, controls.previewHeight);
+    const long long i =
+        RoundDivHalfEven(static_cast<long long>(y) * zoom.rows + zoom.rowStart * H, H);
+    return static_cast<int>(std::clamp<long long>(i, 0, std::max(0, image.height - 1)));
+}
+
 void Viewer::previewMouseMove(unsigned flags, int x, int y) {
     if (!image.loaded || image.pictureShown) return;
     const int W = controls.previewWidth;
-    const int H = kPreviewHeight;
+    const int H = controls.previewHeight;
     if (!(x > 0 && x < W && y > 0 && y < H)) return;
     if (flags == kLeftButton) {
         band.right = x;
@@ -152,15 +185,9 @@ void Viewer::previewMouseMove(unsigned flags, int x, int y) {
     }
     if (zoom.flipHorizontal) x = W - x;
     if (zoom.flipVertical) y = H - y;
-    const double row = std::max(
-        0.0,
-        std::min<double>(image.height - 1, static_cast<double>(y) / W * zoom.cols + zoom.rowStart));
-    const double col = std::max(
-        0.0,
-        std::min<double>(image.width - 1, static_cast<double>(x) / H * zoom.rows + zoom.colStart));
-    const int i = static_cast<int>(RoundHalfEven(row));
-    const int j = static_cast<int>(RoundHalfEven(col));
     if (!windowInsideImage()) return;
+    const int i = imageRowAt(y);
+    const int j = imageColumnAt(x);
     const double value = PhysicalValue(image, i, j);
     auto field5 = [](int v) {
         std::string s = std::to_string(v);
@@ -177,9 +204,9 @@ void Viewer::previewMouseDown(unsigned button, int x, int y) {
         band.shown = false;
         if (band.left <= x && x <= band.right && band.top <= y && y <= band.bottom &&
             band.left != band.right && band.top != band.bottom) {
-            const int W = controls.previewWidth;
-            const int H = kPreviewHeight;
-            double left = band.left, right = band.right, top = band.top, bottom = band.bottom;
+            const long long W = std::max(1, controls.previewWidth);
+            const long long H = std::max(1, controls.previewHeight);
+            long long left = band.left, right = band.right, top = band.top, bottom = band.bottom;
             if (zoom.flipHorizontal) {
                 right = W - right;
                 left = W - left;
@@ -189,25 +216,22 @@ void Viewer::previewMouseDown(unsigned button, int x, int y) {
                 top = H - top;
             }
             if (zoom.flipHorizontal || zoom.flipVertical) {
-                const double l = std::trunc(std::min(left, right)),
-                             r = std::trunc(std::max(left, right));
-                const double t = std::trunc(std::min(top, bottom)),
-                             b = std::trunc(std::max(top, bottom));
+                const long long l = std::min(left, right), r = std::max(left, right);
+                const long long t = std::min(top, bottom), b = std::max(top, bottom);
                 left = l, right = r, top = t, bottom = b;
             }
-            auto scaled = [](double p, double extent, int count, int start) {
-                return static_cast<int>(RoundHalfEven(p / extent * count + start));
+            // The same mapping as the readout: columns through the preview's width, rows
+            // through its height.
+            auto scaled = [](long long p, long long extent, long long count, long long start,
+                             int limit) {
+                const long long v = RoundDivHalfEven(p * count + start * extent, extent);
+                return static_cast<int>(std::clamp<long long>(v, 0, limit));
             };
-            // Brought inside the image: with a flip the anchor on the preview's edge maps
-            // to a position the rounding of W can carry past the window.
-            const int colStart =
-                std::clamp(scaled(left, H, zoom.rows, zoom.colStart), 0, image.width);
-            const int colEnd =
-                std::clamp(scaled(right, H, zoom.rows, zoom.colStart), 0, image.width);
-            const int rowStart =
-                std::clamp(scaled(top, W, zoom.cols, zoom.rowStart), 0, image.height);
-            const int rowEnd =
-                std::clamp(scaled(bottom, W, zoom.cols, zoom.rowStart), 0, image.height);
+            // Kept inside the image, should a band ever reach past the preview's edge.
+            const int colStart = scaled(left, W, zoom.cols, zoom.colStart, image.width);
+            const int colEnd = scaled(right, W, zoom.cols, zoom.colStart, image.width);
+            const int rowStart = scaled(top, H, zoom.rows, zoom.rowStart, image.height);
+            const int rowEnd = scaled(bottom, H, zoom.rows, zoom.rowStart, image.height);
             // A band that rounds to no image column or row is refused: the window stays.
             if (colEnd > colStart && rowEnd > rowStart) {
                 zoom.prevColStart = zoom.colStart;

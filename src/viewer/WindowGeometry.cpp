@@ -60,6 +60,14 @@ WindowSize FullSizeWindowSize(int bitmapWidth, int bitmapHeight, int screenWidth
     return {std::min(screenWidth, bitmapWidth + 20), std::min(screenHeight, bitmapHeight + 40)};
 }
 
+WindowSize FullSizeClientSize(int bitmapWidth, int bitmapHeight, int screenWidth, int screenHeight,
+                              int frameWidth, int frameHeight) {
+    const WindowSize outer =
+        FullSizeWindowSize(bitmapWidth, bitmapHeight, screenWidth, screenHeight);
+    return {std::max(kFullSizeMinClientWidth, outer.width - std::max(0, frameWidth)),
+            std::max(kFullSizeMinClientHeight, outer.height - std::max(0, frameHeight))};
+}
+
 WindowPoint PlaceWindowAtPointer(WindowPoint pointer, WindowSize window, const ScreenRect& screen) {
     auto place = [](int at, int extent, int screenStart, int screenExtent) {
         int p = at;

@@ -66,6 +66,17 @@ std::string ViewerShownCaption(const std::string& baseCaption);
 // 40 down), but never larger than the screen.
 WindowSize FullSizeWindowSize(int bitmapWidth, int bitmapHeight, int screenWidth, int screenHeight);
 
+// The smallest client area the full-size view opens with: room for its caption, and never so
+// small that the window's own limits would bring in scroll bars over a tiny picture.
+inline constexpr int kFullSizeMinClientWidth = 80;
+inline constexpr int kFullSizeMinClientHeight = 60;
+
+// Client area of the full-size view: the window, frame included, is sized as
+// FullSizeWindowSize against the whole screen; the frame (frameWidth x frameHeight, 0 while
+// it is unknown) is taken off, and the result is never below the minimum above.
+WindowSize FullSizeClientSize(int bitmapWidth, int bitmapHeight, int screenWidth, int screenHeight,
+                              int frameWidth, int frameHeight);
+
 // Top left corner of a window opened at the mouse pointer and kept on the screen: pushed
 // back left and up when it would leave the screen on the right or at the bottom, and never
 // placed before the screen's left or top edge (a window larger than the screen is then

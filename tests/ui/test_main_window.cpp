@@ -7,19 +7,24 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 
 #include "UiTestSupport.h"
 #include "ui/FullSizeWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/Widgets.h"
 
 namespace pelorin::uitest {
 namespace {
@@ -151,7 +156,7 @@ TEST_F(MainWindow, StartsWithItsCaptionsAndOnlyTheFileControlsEnabled) {
     EXPECT_EQ(h.widget<QRadioButton>("pictureColoursItem1")->text(),
               QStringLiteral("Palette modifiable"));
     EXPECT_EQ(h.text("fileField"),
-              QStringLiteral("*.fit;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;"
+              QStringLiteral("*.fit;*.fits;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;"
                              "*.gif;*.tga;*.rle;*.pcx"));
 
     for (const char* name :
@@ -223,13 +228,13 @@ TEST_F(MainWindow, ListShowsTheFolderThroughItsMaskCaseInsensitivelyAndSorted) {
 
     auto* masks = h_->widget<QComboBox>("maskChooser");
     ASSERT_EQ(masks->count(), 10);
-    masks->setCurrentIndex(masks->findData(QStringLiteral("*.fit;*.fts")));
+    masks->setCurrentIndex(masks->findData(QStringLiteral("*.fit;*.fits;*.fts")));
     names.clear();
     for (int i = 0; i < h_->list()->count(); ++i)
         names << h_->list()->item(i)->text();
     EXPECT_EQ(names,
               (QStringList{"a.fit", "bad.fit", "cube.fit", "tall.fts", "UPPER.FIT", "wide.fit"}));
-    EXPECT_EQ(h_->text("fileField"), QStringLiteral("*.fit;*.fts"));
+    EXPECT_EQ(h_->text("fileField"), QStringLiteral("*.fit;*.fits;*.fts"));
     masks->setCurrentIndex(masks->findData(QStringLiteral("*.pic")));
     EXPECT_EQ(h_->list()->count(), 0);
     // A mask typed under the tree filters the list too.
@@ -246,8 +251,8 @@ TEST_F(MainWindow, ClickingAFitsFileShowsItsCaptionAndItsRendering) {
     EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("wide.fit  64x32  16 bits"));
     EXPECT_EQ(h_->text("fileField"), QStringLiteral("wide.fit"));
     EXPECT_EQ(h_->text("planeEdit"), QStringLiteral("1"));
-    // 64 x 32 keeps its proportions at 240 high; the frame shows its first 320 columns.
-    EXPECT_EQ(h_->widget("preview")->size(), QSize(480, 240));
+    // 64 x 32 is wider than the box: shown whole, 320 wide and 160 high.
+    EXPECT_EQ(h_->widget("preview")->size(), QSize(320, 160));
     for (const char* name : {"lowEdit", "highEdit", "lowBarWidget", "zoomWholeButton", "lutChooser",
                              "flipHorizontalButton", "planeEdit", "planeUp"})
         EXPECT_TRUE(h_->enabled(name)) << name;
@@ -260,9 +265,9 @@ TEST_F(MainWindow, ClickingAFitsFileShowsItsCaptionAndItsRendering) {
     ASSERT_EQ(bitmap.height(), 32);
     const QImage p = preview();
     for (QPoint at :
-         {QPoint(0, 0), QPoint(7, 3), QPoint(8, 100), QPoint(200, 239), QPoint(319, 17)}) {
-        const int sx = (2 * at.x() + 1) * 64 / (2 * 480);
-        const int sy = (2 * at.y() + 1) * 32 / (2 * 240);
+         {QPoint(0, 0), QPoint(7, 3), QPoint(8, 100), QPoint(200, 159), QPoint(319, 17)}) {
+        const int sx = (2 * at.x() + 1) * 64 / (2 * 320);
+        const int sy = (2 * at.y() + 1) * 32 / (2 * 160);
         const RgbColour c = bitmap.pixelColour(sx, sy);
         EXPECT_EQ(p.pixel(at) & 0xFFFFFF, qRgb(c.red, c.green, c.blue) & 0xFFFFFF)
             << at.x() << "," << at.y();
@@ -702,6 +707,134 @@ TEST_F(MainWindow, CancelButtonAndEscapeCloseTheWindow) {
     h_->form().show();
     QTest::keyClick(&h_->form(), Qt::Key_Escape);
     EXPECT_FALSE(h_->form().isVisible());
+}
+
+// ---- The window as a user meets it ----
+
+TEST_F(MainWindow, AWideImageIsShownWholeAndReadAndZoomedToItsLastColumn) {
+    openImages();
+    h_->click(QStringLiteral("wide.fit"));  // 64 x 32, value = column; preview 320 x 160
+    h_->moveOver(QPoint(319, 80));
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:    63   Y:    16   I: 63"));
+    h_->moveOver(QPoint(100, 170));  // below the preview: nothing read
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:    63   Y:    16   I: 63"));
+    h_->drag(QPoint(240, 40), QPoint(319, 120));
+    h_->pressOn(QPoint(300, 100));
+    const ZoomWindow& z = viewer().zoom;
+    EXPECT_EQ((std::vector<int>{z.colStart, z.colEnd, z.rowStart, z.rowEnd}),
+              (std::vector<int>{48, 64, 8, 24}));
+    EXPECT_EQ(h_->widget("preview")->size(), QSize(240, 240));
+}
+
+TEST_F(MainWindow, FitsFilesListAndTheirHeaderFlipsShowOnTheButtons) {
+    ws_.write("flipped.fits",
+              Fits16(4, 4, std::vector<std::int16_t>(16, 7),
+                     {test::Card("CDELT1", "1.0E-3"), test::Card("CDELT2", "-1.0E-3")}));
+    openImages();
+    h_->click(QStringLiteral("flipped.fits"));
+    EXPECT_TRUE(h_->widget<QAbstractButton>("flipHorizontalButton")->isChecked());
+    EXPECT_TRUE(h_->widget<QAbstractButton>("flipVerticalButton")->isChecked());
+    h_->click(QStringLiteral("a.fit"));
+    EXPECT_FALSE(h_->widget<QAbstractButton>("flipHorizontalButton")->isChecked());
+}
+
+TEST_F(MainWindow, OnAPedestalFrameAModeChangeShowsItsThresholdsAndRedraws) {
+    std::vector<std::int16_t> values(16, 1164);
+    values[0] = 837;
+    ws_.write("bias.fit", Fits16(4, 4, values));
+    openImages();
+    h_->click(QStringLiteral("bias.fit"));
+    EXPECT_EQ(h_->widget<QScrollBar>("lowBarWidget")->value(), 10000);
+    EXPECT_EQ(h_->widget<QScrollBar>("highBarWidget")->value(), 20000);
+    h_->widget<QLineEdit>("lowEdit")->setText(QStringLiteral("1"));
+    countRedraws();
+    // "data" gives the thresholds of "en-tête" here: no bar moves, yet all is shown at once.
+    h_->widget<QRadioButton>("thresholdModeItem1")->click();
+    EXPECT_EQ(h_->text("lowEdit"), QStringLiteral("837.000"));
+    EXPECT_EQ(redraws_, 1);
+    EXPECT_FALSE(timer()->isActive());
+    h_->widget<QRadioButton>("thresholdModeItem2")->click();  // "1 sig." moves the bars
+    EXPECT_TRUE(timer()->isActive());
+    EXPECT_NE(h_->text("lowEdit"), QStringLiteral("837.000"));
+}
+
+TEST_F(MainWindow, ALoadClearsTheReadoutAndForgetsTheBand) {
+    openImages();
+    h_->click(QStringLiteral("a.fit"));
+    h_->drag(QPoint(10, 10), QPoint(100, 80));
+    ASSERT_TRUE(h_->widget<ui::PreviewImage>("preview")->band().shown);
+    ASSERT_NE(h_->text("readoutLabel").trimmed(), QString());
+    h_->click(QStringLiteral("bad.fit"));  // rejected: black preview, no band over it
+    EXPECT_FALSE(h_->widget<ui::PreviewImage>("preview")->band().shown);
+    h_->click(QStringLiteral("wide.fit"));
+    EXPECT_EQ(h_->text("readoutLabel").trimmed(), QString());
+}
+
+TEST_F(MainWindow, FilesFoldersAndDropsOpenAsAClickWould) {
+    const QString images = QString::fromStdString(ws_.images().string());
+    EXPECT_TRUE(h_->form().openPaths({images}));  // a folder: listed, nothing loaded
+    EXPECT_EQ(h_->form().listFolder(), images);
+    EXPECT_FALSE(viewer().image.loaded);
+    EXPECT_TRUE(h_->form().openPaths({images + QStringLiteral("/tall.fts")}));
+    EXPECT_EQ(h_->form().listFolder(), images);
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("tall.fts  16x32  16 bits"));
+    EXPECT_EQ(h_->text("fileField"), QStringLiteral("tall.fts"));
+
+    // Several files: all selected, the first given shown; a missing one is reported.
+    h_->form().openPaths({images + QStringLiteral("/wide.fit"), QStringLiteral("/no/such.fit"),
+                          images + QStringLiteral("/a.fit")});
+    EXPECT_EQ(h_->errors, QStringList{QStringLiteral("File not found: /no/such.fit")});
+    QStringList selected;
+    for (QListWidgetItem* item : h_->list()->selectedItems())
+        selected << item->text();
+    selected.sort();
+    EXPECT_EQ(selected, (QStringList{"a.fit", "wide.fit"}));
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("wide.fit  64x32  16 bits"));
+    EXPECT_FALSE(h_->form().openPaths({QStringLiteral("/no/such/folder")}));
+
+    // A dropped file opens the same way.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(images + QStringLiteral("/cube.fit"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&h_->form(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&h_->form(), &drop);
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("cube.fit  8x8  16 bits"));
+}
+
+TEST_F(MainWindow, PointerMovesAndTimerTicksLeaveTheListAndTheFieldAlone) {
+    for (int i = 0; i < 80; ++i)
+        ws_.write(QStringLiteral("s%1.fit").arg(i, 2, 10, QLatin1Char('0')).toStdString(),
+                  Gradient(8, 8));
+    openImages();
+    h_->click(QStringLiteral("a.fit"));
+    QScrollBar* scroll = h_->list()->verticalScrollBar();
+    scroll->setValue(scroll->maximum());
+    auto* field = h_->widget<QLineEdit>("fileField");
+    field->setText(QStringLiteral("*.fts"));
+    h_->moveOver(QPoint(50, 50));
+    h_->widget<QScrollBar>("lowBarWidget")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    fireTimer();
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+    EXPECT_EQ(field->text(), QStringLiteral("*.fts"));
+}
+
+TEST(MainWindowPalettes, EmptyListsSayWhereTheyLookedAndExtraFoldersAreSearched) {
+    Workspace ws;
+    fs::remove_all(ws.root() / "palettes");
+    {
+        ui::MainWindow form;
+        EXPECT_TRUE(form.viewer().controls.lutList.items.empty());
+        const QString status = form.findChild<QLabel*>(QStringLiteral("statusLabel"))->text();
+        EXPECT_TRUE(status.startsWith(QStringLiteral("Aucune palette trouvée, cherché dans : ") +
+                                      QString::fromStdString((ws.root() / "palettes").string())))
+            << status.toStdString();
+    }
+    WritePalettes(ws.root() / "elsewhere");
+    ui::MainWindow form(nullptr, nullptr,
+                        {QString::fromStdString((ws.root() / "elsewhere").string())});
+    EXPECT_EQ(form.viewer().controls.lutList.text, "ramp");
 }
 
 }  // namespace

@@ -1,0 +1,347 @@
+// The main window's events: each widget signal forwarded to the viewer inside one event
+// boundary, and the handlers that need more than the viewer (folders, dialogs, messages).
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "base/Errors.h"
+#include "ui/BitmapImage.h"
+#include "ui/FullSizeWindow.h"
+#include "ui/MainWindowSupport.h"
+#include "ui/Widgets.h"
+
+namespace pelorin::ui {
+
+using namespace detail;
+
+void MainWindow::connectViewerHooks() {
+    Viewer& v = *viewer_;
+    v.onBusy = [this](bool busy) { setBusy(busy); };
+    v.onRepaint = [this] { onRepaintNow(); };
+    v.onShowHeader = [this](const std::string& path) { onShowHeader(path); };
+    v.controls.redrawTimer.onStateChange = [this](bool enabled) {
+        if (enabled) {
+            redrawTicker->start(viewer_->controls.redrawTimer.interval);
+        } else {
+            redrawTicker->stop();
+        }
+    };
+}
+
+void MainWindow::wireEvents() {
+    Viewer& v = *viewer_;
+    connect(folderTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { onTreeSelectionChanged(); });
+    connect(maskChooser, &QComboBox::currentIndexChanged, this,
+            [this](int index) { onMaskChosen(index); });
+    connect(fileField, &QLineEdit::returnPressed, this, [this] { onFileFieldReturn(); });
+    connect(fileList, &FileListWidget::userClicked, this,
+            [this, &v] { runEvent([&v] { v.openFocusedFile(); }); });
+    connect(fileList, &FileListWidget::rightPressed, this,
+            [this, &v](int row) { runEvent([&v, row] { v.showHeaderOf(row); }); });
+    connect(selectAllButton, &QPushButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.selectAllFiles(); }); });
+    connect(selectNoneButton, &QPushButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.selectNoFiles(); }); });
+
+    connect(pictureColoursGroup, &QButtonGroup::idClicked, this, [this](int id) {
+        runEvent([this, id] { viewer_->controls.pictureColours = PictureColours(id); });
+    });
+    connect(thresholdModeGroup, &QButtonGroup::idClicked, this, [this, &v](int id) {
+        runEvent([&v, id] {
+            v.controls.thresholdMode = id;
+            v.setThresholdMode(id);
+        });
+    });
+    connect(lowBarWidget, &QScrollBar::valueChanged, this,
+            [this](int value) { onScrollBarMoved(1, value); });
+    connect(highBarWidget, &QScrollBar::valueChanged, this,
+            [this](int value) { onScrollBarMoved(2, value); });
+    connect(lowEdit, &QLineEdit::returnPressed, this,
+            [this, &v] { runEvent([&v] { v.applyThresholdEdits(); }); });
+    connect(highEdit, &QLineEdit::returnPressed, this,
+            [this, &v] { runEvent([&v] { v.applyThresholdEdits(); }); });
+    connect(redrawTicker, &QTimer::timeout, this,
+            [this, &v] { runEvent([&v] { v.redrawTimerExpired(); }); });
+
+    connect(lutChooser, &QComboBox::currentIndexChanged, this, [this, &v](int index) {
+        runEvent([&v, index] {
+            v.controls.lutList.select(index);
+            v.selectLut(index);
+        });
+    });
+    connect(ittChooser, &QComboBox::currentIndexChanged, this, [this, &v](int index) {
+        runEvent([&v, index] {
+            v.controls.ittList.select(index);
+            v.selectItt(index);
+        });
+    });
+    connect(filterChooser, &QComboBox::currentIndexChanged, this,
+            [this](int index) { viewer_->controls.filterList.select(index); });
+    connect(flipHorizontalButton, &QToolButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.toggleFlipHorizontal(); }); });
+    connect(flipVerticalButton, &QToolButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.toggleFlipVertical(); }); });
+    connect(orientButton, &QToolButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.orientFromHeader(); }); });
+    connect(planeEdit, &QLineEdit::textChanged, this, [this, &v](const QString& text) {
+        runEvent([&v, t = ToModel(text)] { v.setPlaneText(t); });
+    });
+    connect(applyFilterButton, &QToolButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.applySelectedFilter(); }); });
+    connect(restoreButton, &QToolButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.restoreUnfiltered(); }); });
+
+    connect(preview, &PreviewImage::mouseMoved, this, [this, &v](unsigned flags, int x, int y) {
+        runEvent([&v, flags, x, y] { v.previewMouseMove(flags, x, y); });
+    });
+    connect(preview, &PreviewImage::mousePressed, this, [this, &v](unsigned button, int x, int y) {
+        runEvent([&v, button, x, y] { v.previewMouseDown(button, x, y); });
+    });
+    connect(zoomWholeButton, &QPushButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.zoomWhole(); }); });
+    connect(zoomPreviousButton, &QPushButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.zoomPrevious(); }); });
+    connect(fullSizeButton, &QPushButton::clicked, this, [this] { onFullSizeView(); });
+
+    connect(destinationBrowse, &QToolButton::clicked, this, [this] { onBrowseDestination(); });
+    connect(saveBmpButton, &QPushButton::clicked, this,
+            [this, &v] { runEvent([&v] { v.saveSelectedAsBmp(); }); });
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void MainWindow::runEvent(const std::function<void()>& action) {
+    if (eventDepth_ == 0) pullModel();
+    ++eventDepth_;
+    QString error;
+    try {
+        action();
+    } catch (const std::exception& e) {
+        error = QString::fromStdString(e.what());
+    } catch (...) {
+        error = QStringLiteral("Erreur inattendue");
+    }
+    --eventDepth_;
+    // However the core left the operation, the hourglass does not outlive the event.
+    if (eventDepth_ == 0)
+        while (busyDepth_ > 0)
+            setBusy(false);
+    syncFromModel();
+    if (!error.isEmpty()) reportError(error);
+}
+
+void MainWindow::reportError(const QString& message) {
+    // An error of the start-up sequence (a malformed palette file, say) is shown with the
+    // window, not before it.
+    if (!shownOnce_) {
+        pendingErrors_ << message;
+        return;
+    }
+    if (reportError_) reportError_(this, ApplicationTitle(), message);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    const QStringList pending = std::exchange(pendingErrors_, {});
+    if (!pending.isEmpty())
+        QMetaObject::invokeMethod(
+            this,
+            [this, pending] {
+                for (const QString& message : pending)
+                    reportError(message);
+            },
+            Qt::QueuedConnection);
+}
+
+void MainWindow::setBusy(bool busy) {
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++busyDepth_;
+    } else if (busyDepth_ > 0) {
+        QApplication::restoreOverrideCursor();
+        --busyDepth_;
+    }
+}
+
+void MainWindow::onTreeSelectionChanged() {
+    const QString folder = selectedFolder();
+    if (!folder.isEmpty()) pointListAt(folder);
+}
+
+void MainWindow::pointListAt(const QString& folder) {
+    runEvent([this, folder] {
+        // The folder shown in the list is the working directory: relative destinations
+        // are resolved against it.
+        std::error_code ec;
+        std::filesystem::current_path(std::filesystem::path(ToPath(folder)), ec);
+        if (ec) ThrowIoError(ec.value());
+        listFolder_ = folder;
+        viewer_->setFolder(ToPath(folder), ToModel(currentMask()));
+    });
+}
+
+void MainWindow::onMaskChosen(int) {
+    if (!listFolder_.isEmpty()) {
+        pointListAt(listFolder_);
+    } else {
+        syncFromModel();
+    }
+}
+
+void MainWindow::onFileFieldReturn() {
+    const QString text = fileField->text().trimmed();
+    if (text.isEmpty()) return;
+    if (text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?'))) {
+        // A typed mask filters the list as one of the offered masks would.
+        int index = maskChooser->findData(text);
+        if (index < 0) {
+            maskChooser->addItem(text, text);
+            index = maskChooser->count() - 1;
+        }
+        maskChooser->setCurrentIndex(index);  // re-reads the list
+        return;
+    }
+    // A typed name picks that file, as a click on it would.
+    const auto& entries = viewer_->controls.fileList.entries;
+    for (int i = 0; i < static_cast<int>(entries.size()); ++i) {
+        if (FromPath(entries[static_cast<std::size_t>(i)].name)
+                .compare(text, Qt::CaseInsensitive) == 0) {
+            fileList->setCurrentRow(i, QItemSelectionModel::ClearAndSelect);
+            runEvent([this] { viewer_->openFocusedFile(); });
+            return;
+        }
+    }
+}
+
+void MainWindow::onScrollBarMoved(int which, int value) {
+    runEvent([this, which, value] {
+        ScrollBarModel& bar = which == 1 ? viewer_->controls.lowBar : viewer_->controls.highBar;
+        const int before = bar.position();
+        bar.setPosition(value);
+        // The model runs the change handler itself when it is wired to one; otherwise the
+        // change is passed on here.
+        if (!bar.onChange && bar.position() != before) {
+            if (which == 1) {
+                viewer_->lowBarMoved();
+            } else {
+                viewer_->highBarMoved();
+            }
+        }
+    });
+}
+
+void MainWindow::onFullSizeView() {
+    runEvent(
+        [this] { fullSizeViewer().showFullSize(statusLabel->text(), viewer_->displayBitmap); });
+}
+
+void MainWindow::onShowHeader(const std::string& path) {
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(viewer_->headerText.size()));
+    for (const auto& line : viewer_->headerText)
+        lines << DecodeHeaderLine(line);
+    fullSizeViewer().showHeader(QDir::toNativeSeparators(FromPath(path)), lines);
+}
+
+void MainWindow::onRepaintNow() {
+    syncFromModel();
+    if (isVisible()) repaint();
+}
+
+void MainWindow::onBrowseDestination() {
+    runEvent([this] {
+        // The dialog may wander through other folders; the working directory, which
+        // relative destinations depend on, must be the one from before it opened.
+        const std::filesystem::path saved = std::filesystem::current_path();
+        QString start = destinationEdit->text();
+        if (start.isEmpty() || !QFileInfo(start).isDir()) start = QDir::currentPath();
+        const QString chosen = chooseDirectory_(this, QStringLiteral("Copie vers"), start);
+        std::error_code ec;
+        std::filesystem::current_path(saved, ec);
+        if (ec) ThrowIoError(ec.value());
+        if (!chosen.isEmpty())
+            viewer_->controls.destination = ToModel(QDir::toNativeSeparators(chosen));
+    });
+}
+
+bool MainWindow::selectMask(const QString& masks) {
+    const int index = maskChooser->findData(masks);
+    if (index < 0 || index == maskChooser->currentIndex()) return false;
+    maskChooser->setCurrentIndex(index);  // re-reads the list
+    return true;
+}
+
+bool MainWindow::openPaths(const QStringList& paths) {
+    // The first path that exists decides: a folder is shown as it is; a file is shown in its
+    // folder, selected together with the other given files of that folder.
+    QString folder;
+    std::vector<std::string> names;
+    bool isFolder = false;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            reportError(FromModel(Viewer::MissingPathMessage(ToModel(path))));
+            continue;
+        }
+        if (folder.isEmpty()) {
+            isFolder = info.isDir();
+            folder = isFolder ? info.absoluteFilePath() : info.absolutePath();
+        }
+        if (!isFolder && !info.isDir() && info.absolutePath() == folder)
+            names.push_back(ToPath(info.fileName()));
+    }
+    if (folder.isEmpty() || !selectFolder(folder)) return false;
+    if (isFolder) return true;
+    bool found = false;
+    runEvent([this, &names, &found] { found = viewer_->selectNamedFiles(names); });
+    // A file the current mask hides is still opened: the list then shows every kind.
+    if (!found && selectMask(FromModel(FileMasks().front().masks)))
+        runEvent([this, &names, &found] { found = viewer_->selectNamedFiles(names); });
+    if (found) runEvent([this] { viewer_->openFocusedFile(); });
+    return true;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    if (paths.isEmpty()) return;
+    event->acceptProposedAction();
+    openPaths(paths);
+}
+
+}  // namespace pelorin::ui
