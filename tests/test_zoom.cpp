@@ -120,15 +120,18 @@ TEST_F(Zoom, ReadoutText) {
 // rows / 240: one scale while the preview keeps the window's proportions, two once a very
 // wide window is capped at the widest preview (then neither follows the pointer).
 TEST_F(Zoom, ReadoutScaleOnNonSquareImages) {
+    // The preview keeps the window's proportions inside the 320 x 240 box, and the readout
+    // maps each axis through the preview's own size: the middle reads the middle.
     struct Case {
-        int rows, cols, previewWidth, x, y;
+        int rows, cols, previewWidth, previewHeight, x, y;
         const char* readout;
     };
-    for (const Case& t : {Case{50, 100, 480, 240, 120, "X:    50   Y:    25   I: 250050"},
-                          Case{100, 50, 120, 60, 120, "X:    25   Y:    50   I: 500025"},
-                          Case{100, 4000, 3200, 1600, 120, "X:   667   Y:    99   I: 990667"}}) {
+    for (const Case& t : {Case{50, 100, 320, 160, 160, 80, "X:    50   Y:    25   I: 250050"},
+                          Case{100, 50, 120, 240, 60, 120, "X:    25   Y:    50   I: 500025"},
+                          Case{100, 4000, 320, 8, 160, 4, "X:  2000   Y:    50   I: 502000"}}) {
         ShowImage(32, t.rows, t.cols, [](int r, int c) { return r * 10000 + c; });
         ASSERT_EQ(viewer->controls.previewWidth, t.previewWidth) << t.cols << " x " << t.rows;
+        ASSERT_EQ(viewer->controls.previewHeight, t.previewHeight) << t.cols << " x " << t.rows;
         viewer->previewMouseMove(0, t.x, t.y);
         EXPECT_EQ(viewer->controls.readout, t.readout) << t.cols << " x " << t.rows;
     }
