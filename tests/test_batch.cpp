@@ -203,7 +203,8 @@ TEST_F(Batch, ErrorsEndTheBatchAndKeepWhatWasWritten) {
         viewer->saveSelectedAsBmp();
         FAIL();
     } catch (const OperationError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + out.file("missing/a.bmp"));
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + out.file("missing/a.bmp") +
+                                             " (No such file or directory)");
     }
 
     // A filter threshold that is not a number.

@@ -760,6 +760,16 @@ TEST(BmpFiles, SaveWritesTheBytesAndReadsBack) {
     EXPECT_EQ(entries, 1);
 }
 
+TEST(BmpFiles, TargetNamesNearTheLengthLimitSave) {
+    TempDir dir;
+    Bitmap b;
+    b.create(2, 2, 8);
+    const std::string name = std::string(250, 'n') + ".bmp";  // 254 bytes of the 255 allowed
+    b.saveBmpFile(dir.file(name));
+    EXPECT_EQ(Bitmap::ReadBmpFile(dir.file(name)), b);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
 TEST(BmpFiles, FailedSaveLeavesNothingBehind) {
     TempDir dir;
     Bitmap b;
@@ -770,7 +780,8 @@ TEST(BmpFiles, FailedSaveLeavesNothingBehind) {
         b.saveBmpFile(missing);
         ADD_FAILURE() << "saved into a missing folder";
     } catch (const OperationError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + missing);
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file " + missing + " (No such file or directory)");
     }
 
     // The target is a folder: the rename fails, the temporary file goes, the folder stays.
@@ -781,7 +792,7 @@ TEST(BmpFiles, FailedSaveLeavesNothingBehind) {
         b.saveBmpFile(folder);
         ADD_FAILURE() << "replaced a folder";
     } catch (const OperationError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + folder);
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + folder + " (Is a directory)");
     }
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_TRUE(std::filesystem::exists(dir.file("taken.bmp/inside")));
