@@ -16,7 +16,13 @@ class FakeDecoder : public PictureDecoder {
         out = bitmap_;
         return true;
     }
+    bool pictureSize(const std::string&, std::uint64_t& w, std::uint64_t& h) override {
+        if (claimedSide == 0) return false;
+        w = h = claimedSide;
+        return true;
+    }
     int calls = 0;
+    std::uint64_t claimedSide = 0;  // what the header announces; 0: cannot tell
 
   private:
     Bitmap bitmap_;
@@ -138,6 +144,14 @@ TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
     Click("m31.jpg");
     EXPECT_EQ(viewer->controls.status, "m31.jpg  4x3  24 bits");
     EXPECT_EQ(viewer->colourBarBitmap.row(0)[128], 0);
+
+    // A picture whose header claims too much for its file is refused before decoding.
+    f->claimedSide = 4096;
+    Click("m31.jpg");
+    EXPECT_EQ(f->calls, 2);
+    EXPECT_EQ(viewer->controls.status,
+              "Format non supporté.Image trop grande pour son fichier : 4096 x 4096 pixels pour 13 "
+              "octets.");
 }
 
 TEST_F(Pictures, InvalidBmpRaisesAndClears) {
