@@ -16,13 +16,12 @@ class FakeDecoder : public PictureDecoder {
         out = bitmap_;
         return true;
     }
-    bool pictureSize(const std::string&, std::uint64_t& w, std::uint64_t& h) override {
-        if (claimedSide == 0) return false;
-        w = h = claimedSide;
-        return true;
+    Header pictureHeader(const std::string&) override {
+        return Header{claimedSide > 0, claimedSide, claimedSide, beyondLimits};
     }
     int calls = 0;
     std::uint64_t claimedSide = 0;  // what the header announces; 0: cannot tell
+    bool beyondLimits = false;
 
   private:
     Bitmap bitmap_;
@@ -152,6 +151,11 @@ TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
     EXPECT_EQ(viewer->controls.status,
               "Format non supporté.Image trop grande pour son fichier : 4096 x 4096 pixels pour 13 "
               "octets.");
+    f->beyondLimits = true;
+    Click("m31.jpg");
+    EXPECT_EQ(viewer->controls.status,
+              "Format non supporté.Image trop grande : plus de 67108864 pixels.");
+    EXPECT_EQ(f->calls, 2);
 }
 
 TEST_F(Pictures, InvalidBmpRaisesAndClears) {

@@ -28,13 +28,17 @@ class ModuleDecoder final : public PictureDecoder {
     ModuleDecoder(NViewLibLoadFn load, NViewLibFreeFn release, NViewLibPingFn ping)
         : load_(load), free_(release), ping_(ping) {}
 
-    bool pictureSize(const std::string& path, std::uint64_t& width,
-                     std::uint64_t& height) override {
+    Header pictureHeader(const std::string& path) override {
+        Header header;
         int w = 0, h = 0;
-        if (ping_ == nullptr || ping_(path.c_str(), &w, &h) == 0 || w <= 0 || h <= 0) return false;
-        width = static_cast<std::uint64_t>(w);
-        height = static_cast<std::uint64_t>(h);
-        return true;
+        const int found = ping_ != nullptr ? ping_(path.c_str(), &w, &h) : 0;
+        header.beyondLimits = found == 2;
+        if (found == 1 && w > 0 && h > 0) {
+            header.sizeKnown = true;
+            header.width = static_cast<std::uint64_t>(w);
+            header.height = static_cast<std::uint64_t>(h);
+        }
+        return header;
     }
 
     bool decode(const std::string& path, Bitmap& out) override {

@@ -223,15 +223,15 @@ std::size_t StrideFor(std::uint32_t width) {
     return (std::size_t{3} * width + 3) & ~std::size_t{3};
 }
 
-bool PingPictureFile(const char* path, std::uint64_t& width, std::uint64_t& height) {
-    if (path == nullptr || *path == '\0') return false;
+PingResult PingPictureFile(const char* path, std::uint64_t& width, std::uint64_t& height) {
+    if (path == nullptr || *path == '\0') return PingResult::Unknown;
     try {
         const DecodeLimits limits;
         InitialiseOnce(limits);
         // The headers of every format read lie near the start of the file; a picture whose
         // size is not found there is left to the decoder's own checks.
         const Magick::Blob blob = ReadWholeFile(path, limits, std::uintmax_t{1} << 20);
-        if (blob.length() == 0) return false;
+        if (blob.length() == 0) return PingResult::Unknown;
         const auto* head = static_cast<const unsigned char*>(blob.data());
         for (const std::string& format : CandidateFormats(head, blob.length(), path)) {
             try {
@@ -241,7 +241,9 @@ bool PingPictureFile(const char* path, std::uint64_t& width, std::uint64_t& heig
                 if (probe.columns() == 0 || probe.rows() == 0) continue;
                 width = probe.columns();
                 height = probe.rows();
-                return true;
+                return PingResult::Found;
+            } catch (const Magick::ErrorResourceLimit&) {
+                return PingResult::BeyondLimits;
             } catch (...) {
                 // Not this coder's format; the next candidate may know it.
             }
@@ -249,7 +251,7 @@ bool PingPictureFile(const char* path, std::uint64_t& width, std::uint64_t& heig
     } catch (...) {
         // Nothing may cross the C boundary.
     }
-    return false;
+    return PingResult::Unknown;
 }
 
 NViewPicture* DecodePictureFile(const char* path, const DecodeLimits& limits) {
@@ -281,9 +283,11 @@ NVIEWLIB_EXPORT NViewPicture* NViewLibLoad(const char* path, int /*flags*/) {
 }
 
 NVIEWLIB_EXPORT int NViewLibPing(const char* path, int* width, int* height) {
+    if (width == nullptr || height == nullptr) return 0;
     std::uint64_t w = 0, h = 0;
-    if (width == nullptr || height == nullptr || !nviewlib::PingPictureFile(path, w, h)) return 0;
-    if (w > INT_MAX || h > INT_MAX) return 0;
+    const nviewlib::PingResult found = nviewlib::PingPictureFile(path, w, h);
+    if (found == nviewlib::PingResult::BeyondLimits) return 2;
+    if (found != nviewlib::PingResult::Found || w > INT_MAX || h > INT_MAX) return 0;
     *width = static_cast<int>(w);
     *height = static_cast<int>(h);
     return 1;

@@ -41,9 +41,11 @@ bool ExpansionAccepted(std::uint64_t width, std::uint64_t height, std::uint64_t 
 // Bytes per row of a 24-bit picture, rounded up to a multiple of 4.
 std::size_t StrideFor(std::uint32_t width);
 
-// The width and height a picture file's header announces, found without decoding it. False
-// when no decoder recognises the file. Never raises.
-bool PingPictureFile(const char* path, std::uint64_t& width, std::uint64_t& height);
+// The width and height a picture file's header announces, found without decoding it.
+enum class PingResult { Unknown, Found, BeyondLimits };
+// Unknown when no decoder recognises the file; BeyondLimits when one refuses it for its size
+// without telling it (the pixel limit is checked while the header is read). Never raises.
+PingResult PingPictureFile(const char* path, std::uint64_t& width, std::uint64_t& height);
 
 // Decodes a picture file with the given limits; NULL when it cannot. Never raises.
 NViewPicture* DecodePictureFile(const char* path, const DecodeLimits& limits);

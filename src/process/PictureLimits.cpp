@@ -15,4 +15,8 @@ std::string PictureSizeRefusal(std::uint64_t width, std::uint64_t height, std::u
     return {};
 }
 
+std::string PictureBeyondLimitsRefusal() {
+    return "Image trop grande : plus de " + std::to_string(kMaxPicturePixels) + " pixels.";
+}
+
 }  // namespace pelorin

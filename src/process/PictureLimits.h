@@ -24,6 +24,9 @@ inline constexpr std::uint64_t kPicturePixelsPerFileByte = 64;
 // otherwise why not, for the status line.
 std::string PictureSizeRefusal(std::uint64_t width, std::uint64_t height, std::uint64_t fileBytes);
 
+// For a picture that a decoder refuses for its size without telling the size.
+std::string PictureBeyondLimitsRefusal();
+
 // A picture refused for its size before decoding. A rejection, not a failure: the load
 // reports it as an unsupported format with this reason, and a batch goes on.
 class PictureRefused : public OperationError {

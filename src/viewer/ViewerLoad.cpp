@@ -142,11 +142,13 @@ void Viewer::importPicture(const std::string& path) {
         if (LowerExtension(path) == ".bmp") {
             picture = Bitmap::ReadBmpFile(path);
         } else if (decoder_) {
-            std::uint64_t w = 0, h = 0;
             std::error_code ec;
             const std::uint64_t fileSize = fs::file_size(path, ec);
-            if (!ec && decoder_->pictureSize(path, w, h)) {
-                const std::string refusal = PictureSizeRefusal(w, h, fileSize);
+            const PictureDecoder::Header header = decoder_->pictureHeader(path);
+            if (header.beyondLimits) throw PictureRefused(PictureBeyondLimitsRefusal());
+            if (!ec && header.sizeKnown) {
+                const std::string refusal =
+                    PictureSizeRefusal(header.width, header.height, fileSize);
                 if (!refusal.empty()) throw PictureRefused(refusal);
             }
             Bitmap decoded;
