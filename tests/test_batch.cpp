@@ -209,7 +209,7 @@ TEST_F(Batch, NoOutputReplacesAnotherSourceOfTheBatch) {
     // A source given outside the list (the converter's other files) is protected as well.
     List({"photo.fit"});
     viewer->controls.destination = src.path().string();
-    viewer->saveSelectedAsBmp(nullptr, {out.file("link/photo.bmp")});
+    viewer->saveSelectedAsBmp(nullptr, IdentitiesOf({out.file("link/photo.bmp")}));
     EXPECT_EQ(ReadFile(src.file("photo.bmp")), before);
 }
 

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "base/Paths.h"
 
 namespace pelorin {
@@ -22,6 +24,14 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
                         static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::vector<FileIdentity> IdentitiesOf(const std::vector<std::string>& paths) {
+    std::vector<FileIdentity> ids;
+    for (const std::string& p : paths)
+        if (const auto id = IdentityOf(p)) ids.push_back(*id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 }  // namespace pelorin

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pelorin {
 
@@ -22,5 +23,7 @@ struct FileIdentity {
 };
 // The identity of what `path` names after following links; none when nothing is there.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
+// The identities of the paths that name something, sorted for lookup.
+std::vector<FileIdentity> IdentitiesOf(const std::vector<std::string>& paths);
 
 }  // namespace pelorin

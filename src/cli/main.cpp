@@ -285,6 +285,8 @@ int main(int argc, char** argv) {
         }
     };
 
+    // Every file of the command line is a source of this one batch: no output replaces one.
+    const std::vector<FileIdentity> sources = IdentitiesOf(o.files);
     int status = 0;
     std::size_t handled = 0;
     for (const std::string& file : o.files) {
@@ -296,7 +298,7 @@ int main(int argc, char** argv) {
         list.entries.push_back({p.filename().string(), true});
         v.controls.fileList = std::move(list);
         try {
-            v.saveSelectedAsBmp(&observer, o.files);
+            v.saveSelectedAsBmp(&observer, sources);
             ++handled;
         } catch (const std::exception& e) {
             if (progress) std::cerr << "\r\033[K";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileChecks.h"
 #include "base/Paths.h"
 #include "display/DisplayTypes.h"
 #include "image/FileKinds.h"
@@ -164,9 +165,10 @@ class Viewer {
     // ---- BMP batch ----
     // Saves every selected entry; returns normally when the batch ran to its end, raises
     // the error that ended it otherwise. No output replaces a file that the batch reads: the
-    // selected entries, and otherSources, the files of the same batch outside this list.
+    // selected entries, and otherSources, the files of the same batch outside this list
+    // (sorted, as IdentitiesOf gives them).
     void saveSelectedAsBmp(const BatchObserver* observer = nullptr,
-                           const std::vector<std::string>& otherSources = {});
+                           const std::vector<FileIdentity>& otherSources = {});
     // Destination path of an entry for the destination text (relative to the list's folder).
     std::string destinationPath(const std::string& entryName) const;
 

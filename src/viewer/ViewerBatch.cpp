@@ -14,27 +14,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The files a batch reads, as identities, so that a path spelt differently (a link, "..",
-// another hard link) is still recognised. Sorted for lookup.
-std::vector<FileIdentity> IdentitiesOf(const std::vector<std::string>& paths) {
-    std::vector<FileIdentity> ids;
-    for (const std::string& p : paths)
-        if (const auto id = IdentityOf(p)) ids.push_back(*id);
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
-
 // Why the output of an entry must not be written at `destination`, or empty. Whatever is
 // there is kept when it is the entry's own source, a source still to be read (or already
 // read) in this batch, or, for a refused file, anything at all: its 1 x 1 black stand-in
 // is worth less than whatever a user already has under that name.
 std::string KeepReason(const std::string& destination, const std::string& source,
-                       const std::vector<FileIdentity>& batchSources, bool rejected,
+                       const std::vector<FileIdentity>& listSources,
+                       const std::vector<FileIdentity>& otherSources, bool rejected,
                        const std::string& rejection) {
     const auto target = IdentityOf(destination);
     if (target && target == IdentityOf(source))
         return "Non enregistré : " + destination + " est le fichier source.";
-    if (target && std::binary_search(batchSources.begin(), batchSources.end(), *target))
+    auto among = [&](const std::vector<FileIdentity>& ids) {
+        return std::binary_search(ids.begin(), ids.end(), *target);
+    };
+    if (target && (among(listSources) || among(otherSources)))
         return "Non enregistré : " + destination + " est un fichier source de ce lot.";
     std::error_code ec;
     if (rejected && fs::exists(fs::symlink_status(destination, ec)))
@@ -62,18 +56,18 @@ std::string Viewer::destinationPath(const std::string& entryName) const {
 }
 
 void Viewer::saveSelectedAsBmp(const BatchObserver* observer,
-                               const std::vector<std::string>& otherSources) {
+                               const std::vector<FileIdentity>& otherSources) {
     FileListModel& list = controls.fileList;
     const int n = list.count();
     if (n == 0) return;
     int total = 0;
-    std::vector<std::string> sources = otherSources;
+    std::vector<std::string> sources;
     for (int i = 0; i < n; ++i) {
         if (!list.entries[static_cast<std::size_t>(i)].selected) continue;
         ++total;
         sources.push_back(list.pathOf(i));
     }
-    const std::vector<FileIdentity> batchSources = IdentitiesOf(sources);
+    const std::vector<FileIdentity> listSources = IdentitiesOf(sources);
     int done = 0;
     for (int i = 0; i < n; ++i) {
         if (!list.entries[static_cast<std::size_t>(i)].selected) continue;
@@ -94,8 +88,8 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer,
         if (report.rejected) report.reason = controls.status;
 
         const std::string destination = destinationPath(name);
-        const std::string keep =
-            KeepReason(destination, source, batchSources, report.rejected, report.reason);
+        const std::string keep = KeepReason(destination, source, listSources, otherSources,
+                                            report.rejected, report.reason);
         if (!keep.empty()) {
             report.skipped = true;
             report.reason = keep;
