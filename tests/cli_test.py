@@ -115,6 +115,46 @@ class Converter(unittest.TestCase):
         r = run("--palettes", PALETTES, "--quiet", "--dest", self.path("nowhere"), self.path("a.fit"))
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"Cannot create file", r.stderr)
+        self.assertIn(b"a.bmp (No such file or directory)", r.stderr)
+
+    def test_keep_going_reports_the_file_and_converts_the_rest(self):
+        fits(self.path("a.fit"), 2, 2, [1, 2, 3, 4])
+        fits(self.path("bad.fit"), 2, 2, [1, 2, 3, 4], extra=[("BZERO", "'garbage'")])
+        fits(self.path("c.fit"), 2, 2, [1, 2, 3, 4])
+        files = [self.path(n) for n in ("a.fit", "bad.fit", "c.fit")]
+        r = run("--palettes", PALETTES, "--keep-going", *files)
+        self.assertEqual(r.returncode, 1)
+        self.assertTrue(os.path.exists(self.path("c.bmp")))
+        err = r.stderr.decode("utf-8")
+        self.assertIn("2 of 3 files handled, 1 not converted.", err)
+        self.assertIn("  bad.fit: ''garbage'' is not a valid floating point value", err)
+        os.remove(self.path("c.bmp"))
+        self.assertEqual(run("--palettes", PALETTES, "--quiet", *files).returncode, 1)
+        self.assertFalse(os.path.exists(self.path("c.bmp")))  # without it, the batch ends there
+
+    def test_no_output_replaces_another_file_of_the_command_line(self):
+        fits(self.path("photo.fit"), 2, 2, [1, 2, 3, 4])
+        self.assertEqual(run("--palettes", PALETTES, "--bmp24", self.path("photo.fit")).returncode, 0)
+        with open(self.path("photo.bmp"), "rb") as f:
+            before = f.read()
+        r = run("--palettes", PALETTES, self.path("photo.bmp"), self.path("photo.fit"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(self.path("photo.bmp"), "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertIn("photo.bmp est un fichier source de ce lot.", r.stderr.decode("utf-8"))
+
+    def test_control_characters_are_escaped_and_bad_threshold_is_usage(self):
+        name = "a\x1b[2Jb\nc.fit"
+        fits(self.path(name), 2, 2, [1, 2, 3, 4], extra=[card("OBJECT", "'x\x07y'")])
+        r = run("--palettes", PALETTES, "--caption", "--quiet", self.path(name))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(r.stdout.startswith(b"a\\x1b[2Jb\\nc.fit  2x2"), r.stdout)
+        r = run("--header", self.path(name))
+        self.assertIn(b"'x\\x07y'", r.stdout)
+        self.assertNotIn(b"\x07", r.stdout)
+        r = run("--threshold", "abc", "--filter", "Gauss", self.path(name))
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"--threshold takes a number", r.stderr)
 
     def test_plane_and_fixe_carry_over(self):
         cards = [card("SIMPLE", "T"), card("BITPIX", "8"), card("NAXIS", "3"), card("NAXIS1", "2"),

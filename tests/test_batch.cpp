@@ -149,13 +149,61 @@ TEST_F(Batch, PlaneFromLayerEditAndItsWriteBackBeforeAPicture) {
     EXPECT_EQ(viewer->controls.planeCount, "/3");
 }
 
-TEST_F(Batch, SharedDestinationKeepsTheLaterEntry) {
+TEST_F(Batch, SharedDestinationKeepsTheLaterEntryButNeverForAPlaceholder) {
     WriteFile(src.file("m31.fit"), Fits16(6, 6, 1));
+    WriteFile(src.file("m31.fts"), Fits16(4, 4, 1));
     WriteFile(src.file("m31.jpg"), std::string("\xFF\xD8\xFF"));
-    List({"m31.fit", "m31.jpg"});
+    WriteFile(src.file("m42.jpg"), std::string("\xFF\xD8\xFF"));
+    // Two good files: the later one is left on disk.
+    List({"m31.fit", "m31.fts"});
     viewer->saveSelectedAsBmp();
-    // No decoder here: the .jpg entry is rejected and its 1 x 1 BMP replaces the FITS one.
-    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 1);
+    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 4);
+
+    // No decoder here: the .jpg entries are refused. m31's 1 x 1 stand-in does not replace
+    // the good rendering; m42's is written where nothing was.
+    List({"m31.fit", "m31.jpg", "m42.jpg"});
+    std::vector<BatchEntryReport> reports;
+    BatchObserver obs;
+    obs.onFileDone = [&](const BatchEntryReport& r) { reports.push_back(r); };
+    viewer->saveSelectedAsBmp(&obs);
+    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 6);
+    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m42.bmp")).width(), 1);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_TRUE(reports[1].rejected && reports[1].skipped);
+    EXPECT_EQ(reports[1].reason,
+              "Format non supporté. Non enregistré : " + out.file("m31.bmp") + " existe déjà.");
+    EXPECT_FALSE(reports[2].skipped);
+}
+
+TEST_F(Batch, NoOutputReplacesAnotherSourceOfTheBatch) {
+    // photo.jpg would be written as photo.bmp, the other source, reached through a link.
+    Rgb(4, 4, 9, 9, 9).saveBmpFile(src.file("photo.bmp"));
+    WriteFile(src.file("photo.jpg"), std::string("\xFF\xD8\xFF"));
+    WriteFile(src.file("photo.fit"), Fits16(2, 2, 1));
+    fs::create_directory_symlink(src.path(), out.file("link"));
+    const auto before = ReadFile(src.file("photo.bmp"));
+    List({"photo.bmp", "photo.fit", "photo.jpg"});
+    viewer->controls.destination = out.file("link");
+    std::vector<BatchEntryReport> reports;
+    BatchObserver obs;
+    obs.onFileDone = [&](const BatchEntryReport& r) { reports.push_back(r); };
+    viewer->saveSelectedAsBmp(&obs);
+    EXPECT_EQ(ReadFile(src.file("photo.bmp")), before);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[0].reason,
+              "Non enregistré : " + out.file("link/photo.bmp") + " est le fichier source.");
+    for (int i : {1, 2}) {
+        EXPECT_TRUE(reports[i].skipped);
+        EXPECT_EQ(reports[i].reason, "Non enregistré : " + out.file("link/photo.bmp") +
+                                         " est un fichier source de ce lot.");
+    }
+    EXPECT_EQ(viewer->controls.status, reports[2].reason);
+
+    // A source given outside the list (the converter's other files) is protected as well.
+    List({"photo.fit"});
+    viewer->controls.destination = src.path().string();
+    viewer->saveSelectedAsBmp(nullptr, IdentitiesOf({out.file("link/photo.bmp")}));
+    EXPECT_EQ(ReadFile(src.file("photo.bmp")), before);
 }
 
 TEST_F(Batch, NeverOverwritesItsOwnSourcePicture) {
@@ -196,7 +244,8 @@ TEST_F(Batch, ErrorsEndTheBatchAndKeepWhatWasWritten) {
         viewer->saveSelectedAsBmp();
         FAIL();
     } catch (const OperationError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + out.file("missing/a.bmp"));
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + out.file("missing/a.bmp") +
+                                             " (No such file or directory)");
     }
 
     // A filter threshold that is not a number.

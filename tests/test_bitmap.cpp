@@ -12,6 +12,7 @@
 #include "TestUtil.h"
 #include "base/Errors.h"
 #include "process/Bitmap.h"
+#include "process/PictureLimits.h"
 
 using namespace pelorin;
 using namespace pelorin::test;
@@ -663,6 +664,16 @@ TEST(BmpFiles, SaveWritesTheBytesAndReadsBack) {
     EXPECT_EQ(entries, 1);
 }
 
+TEST(BmpFiles, TargetNamesNearTheLengthLimitSave) {
+    TempDir dir;
+    Bitmap b;
+    b.create(2, 2, 8);
+    const std::string name = std::string(250, 'n') + ".bmp";  // 254 bytes of the 255 allowed
+    b.saveBmpFile(dir.file(name));
+    EXPECT_EQ(Bitmap::ReadBmpFile(dir.file(name)), b);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
 TEST(BmpFiles, FailedSaveLeavesNothingBehind) {
     TempDir dir;
     Bitmap b;
@@ -673,7 +684,8 @@ TEST(BmpFiles, FailedSaveLeavesNothingBehind) {
         b.saveBmpFile(missing);
         ADD_FAILURE() << "saved into a missing folder";
     } catch (const OperationError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + missing);
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file " + missing + " (No such file or directory)");
     }
 
     // The target is a folder: the rename fails, the temporary file goes, the folder stays.
@@ -684,7 +696,7 @@ TEST(BmpFiles, FailedSaveLeavesNothingBehind) {
         b.saveBmpFile(folder);
         ADD_FAILURE() << "replaced a folder";
     } catch (const OperationError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + folder);
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + folder + " (Is a directory)");
     }
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_TRUE(std::filesystem::exists(dir.file("taken.bmp/inside")));
@@ -694,6 +706,36 @@ TEST(BmpFiles, FailedSaveLeavesNothingBehind) {
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+}
+
+TEST(BmpFiles, SizeIsJudgedFromTheHeadersAndOnlyThePixelsAreRead) {
+    TempDir dir;
+    BmpFile f;
+    f.bits = 8;
+    f.compression = 1;
+    f.palette.assign(2, RgbColour{});
+    f.pixels = {0, 1};  // end of bitmap at once
+    auto refusal = [&](std::int32_t side) -> std::string {
+        f.width = f.height = side;
+        test::WriteFile(dir.file("rle.bmp"), f.build());
+        try {
+            Bitmap::ReadBmpFile(dir.file("rle.bmp"));
+        } catch (const PictureRefused& e) {
+            return e.what();
+        }
+        return "read";
+    };
+    EXPECT_EQ(refusal(16384), "Image trop grande : 16384 x 16384 pixels, au plus 67108864.");
+    EXPECT_EQ(refusal(3000),
+              "Image trop grande pour son fichier : 3000 x 3000 pixels pour 64 octets.");
+    EXPECT_EQ(refusal(2048), "read");  // small enough to cost little whatever the file
+
+    // A picture at the start of a sparse 2 GB file: its bytes are read, not the file's.
+    std::mt19937 gen(7);
+    const Bitmap small = RandomBitmap(gen, 16, 16, 8);
+    small.saveBmpFile(dir.file("long.bmp"));
+    std::filesystem::resize_file(dir.file("long.bmp"), std::uintmax_t{2} << 30);
+    EXPECT_EQ(Bitmap::ReadBmpFile(dir.file("long.bmp")), small);
 }
 
 TEST(BmpFiles, ReadErrors) {

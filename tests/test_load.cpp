@@ -1,5 +1,9 @@
 // Loading the focused file by its extension: planes, failures, the "fixe" carry-over, the
 // filter at load, and the header listing on a right click.
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "ViewerFixture.h"
 #include "base/Errors.h"
 
@@ -183,6 +187,25 @@ TEST_F(Load, RightClickListsHeaderOrReportsWhy) {
     EXPECT_EQ(viewer->controls.status, "");
     viewer->showHeaderOf(-1);
     EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(Load, OnlyRegularFilesAreOpened) {
+    std::filesystem::create_directory(dir.file("x.fits"));
+    ASSERT_EQ(mkfifo(dir.file("x.pic").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.file("x.bmp"));
+    FileListModel& list = viewer->controls.fileList;
+    list.folder = dir.path().string();
+    list.entries = {{"x.bmp", true}, {"x.fits", true}, {"x.pic", true}};
+    const std::string why[] = {"x.bmp est un périphérique", "x.fits est un dossier",
+                               "x.pic est un tube nommé"};
+    for (int i = 0; i < 3; ++i) {
+        list.focused = i;
+        viewer->loadSelectedFile();  // would block on the pipe, or read /dev/zero for ever
+        EXPECT_EQ(viewer->controls.status,
+                  "Format non supporté." + why[i] + ", pas un fichier ordinaire.");
+    }
+    EXPECT_FALSE(viewer->listHeader(dir.file("x.pic")));
+    EXPECT_EQ(viewer->image.errorText, why[2] + ", pas un fichier ordinaire.");
 }
 
 TEST_F(Load, FolderListingFollowsMasks) {

@@ -33,15 +33,15 @@ std::unique_ptr<Viewer> ViewerWith(const TempDir& dir,
 
 TEST(PaletteLists, NamesCutAtFirstDotLowerCasedSortedOnce) {
     TempDir dir;
-    auto v = ViewerWith(dir, {{"Heat.LUT", ""},
-                              {"My.Pal.lut", ""},
-                              {"ramp.lut", ""},
-                              {"RAMP.lut", ""},
-                              {"aaa.lut", ""},
-                              {"4_ramp.itt", ""},
-                              {"Log.itt", ""},
+    auto v = ViewerWith(dir, {{"Heat.LUT", "1\n"},
+                              {"My.Pal.lut", "1\n"},
+                              {"ramp.lut", "1\n"},
+                              {"RAMP.lut", "1\n"},
+                              {"aaa.lut", "1\n"},
+                              {"4_ramp.itt", "1\n"},
+                              {"Log.itt", "1\n"},
                               {"notes.txt", ""},
-                              {".hidden.lut", ""}});
+                              {".hidden.lut", "1\n"}});
     EXPECT_EQ(v->controls.lutList.items, (std::vector<std::string>{"aaa", "heat", "my", "ramp"}));
     EXPECT_EQ(v->controls.lutList.text, "ramp");
     EXPECT_EQ(v->controls.ittList.items, (std::vector<std::string>{"4_ramp", "log"}));
@@ -51,7 +51,7 @@ TEST(PaletteLists, NamesCutAtFirstDotLowerCasedSortedOnce) {
 
 TEST(PaletteLists, FirstNameWhenNoRampAndEmptyWithoutFolder) {
     TempDir dir;
-    auto v = ViewerWith(dir, {{"zeta.lut", ""}, {"beta.lut", ""}, {"neg.itt", ""}});
+    auto v = ViewerWith(dir, {{"zeta.lut", "1\n"}, {"beta.lut", "1\n"}, {"neg.itt", "1\n"}});
     EXPECT_EQ(v->controls.lutList.text, "beta");
     EXPECT_EQ(v->controls.ittList.text, "neg");
 
@@ -144,7 +144,9 @@ TEST(PaletteFiles, DecimalCommasFailWithInvalidNumericInput) {
         v.startUp();
         FAIL();
     } catch (const OperationError& e) {
-        EXPECT_STREQ(e.what(), "Invalid numeric input");
+        EXPECT_EQ(std::string(e.what()), "Invalid numeric input (" +
+                                             (dir.path() / "palettes" / "ramp.lut").string() +
+                                             ", ligne 1)");
     }
     // The window still starts in its empty state, with the grey ramp.
     EXPECT_TRUE(v.controls.thresholdModeEnabled);
@@ -167,8 +169,8 @@ TEST(PaletteFiles, BadIttNumberKeepsEntryZeroAndTheRest) {
 
 TEST(PaletteFiles, PickingBeforeAnyImageRedrawsNothing) {
     TempDir dir;
-    auto v =
-        ViewerWith(dir, {{"ramp.lut", ""}, {"heat.lut", Lines(255, "1 0 0")}, {"4_ramp.itt", ""}});
+    auto v = ViewerWith(
+        dir, {{"ramp.lut", "1\n"}, {"heat.lut", Lines(255, "1 0 0")}, {"4_ramp.itt", "1\n"}});
     int busy = 0;
     v->onBusy = [&](bool on) { busy += on; };
     v->selectLut(0);

@@ -16,7 +16,12 @@ class FakeDecoder : public PictureDecoder {
         out = bitmap_;
         return true;
     }
+    Header pictureHeader(const std::string&) override {
+        return Header{claimedSide > 0, claimedSide, claimedSide, beyondLimits};
+    }
     int calls = 0;
+    std::uint64_t claimedSide = 0;  // what the header announces; 0: cannot tell
+    bool beyondLimits = false;
 
   private:
     Bitmap bitmap_;
@@ -139,6 +144,19 @@ TEST_F(Pictures, OtherFormatsNeedTheDecoder) {
     Click("m31.jpg");
     EXPECT_EQ(viewer->controls.status, "m31.jpg  4x3  24 bits");
     EXPECT_EQ(viewer->colourBarBitmap.row(0)[128], 0);
+
+    // A picture whose header claims too much for its file is refused before decoding.
+    f->claimedSide = 4096;
+    Click("m31.jpg");
+    EXPECT_EQ(f->calls, 2);
+    EXPECT_EQ(viewer->controls.status,
+              "Format non supporté.Image trop grande pour son fichier : 4096 x 4096 pixels pour 13 "
+              "octets.");
+    f->beyondLimits = true;
+    Click("m31.jpg");
+    EXPECT_EQ(viewer->controls.status,
+              "Format non supporté.Image trop grande : plus de 67108864 pixels.");
+    EXPECT_EQ(f->calls, 2);
 }
 
 TEST_F(Pictures, InvalidBmpRaisesAndClears) {

@@ -46,21 +46,58 @@ constexpr const char* kUsage =
     "  --caption           print each file's status caption on standard output\n"
     "  --header            print each file's header listing instead of converting\n"
     "  --quiet             no progress line and no summary\n"
+    "  --keep-going        when an error ends a file, report it as not converted and go on\n"
+    "                      with the next file (default: the error ends the batch)\n"
     "  --help              this text\n"
     "\n"
     "Exit status: 0 when every file was handled, 1 when an error ended the batch (files\n"
-    "already written are kept), 2 on bad usage.\n";
+    "already written are kept) or, with --keep-going, ended any file, 2 on bad usage.\n"
+    "Control characters of names, captions and headers are printed as escapes (\\n, \\x1b).\n";
 
 struct Options {
     std::optional<std::string> dest;
     int mode = kModeHeader;
     std::optional<std::string> lut, itt, palettes, plane, filter, threshold;
     bool bmp24 = false, ownColours = false, caption = false, header = false, quiet = false;
+    bool keepGoing = false;
     std::vector<std::string> files;
 };
 
+// Text for the terminal: control characters (C0, DEL and C1) become visible escapes, so
+// that a file name or header cannot move the cursor, clear the screen or hide its own end.
+// Everything else, UTF-8 included, passes unchanged.
+std::string Visible(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        char buf[8];
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c1) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(text[++i]));
+            out += buf;
+        } else {
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
 [[noreturn]] void UsageError(const std::string& message) {
-    std::cerr << "pelorin-convert: " << message << "\n\n" << kUsage;
+    std::cerr << "pelorin-convert: " << Visible(message) << "\n\n" << kUsage;
     std::exit(2);
 }
 
@@ -123,11 +160,16 @@ Options Parse(int argc, char** argv) {
             o.header = true;
         } else if (a == "--quiet") {
             o.quiet = true;
+        } else if (a == "--keep-going") {
+            o.keepGoing = true;
         } else {
             UsageError("unknown option " + a);
         }
     }
     if (o.files.empty()) UsageError("no file given");
+    long double threshold = 0;
+    if (o.threshold && !TryParseReal(*o.threshold, threshold))
+        UsageError("--threshold takes a number, not '" + *o.threshold + "'");
     return o;
 }
 
@@ -184,14 +226,23 @@ int ListHeaders(Viewer& v, const Options& o) {
         v.image.errorText.clear();
         if (!v.listHeader(file)) {
             const std::string& why = v.image.errorText;
-            std::cerr << file << ": " << (why.empty() ? "not a FITS or PIC file" : why) << "\n";
+            std::cerr << Visible(file) << ": "
+                      << Visible(why.empty() ? "not a FITS or PIC file" : why) << "\n";
             return 1;
         }
-        if (o.files.size() > 1) std::cout << "==> " << file << " <==\n";
+        if (o.files.size() > 1) std::cout << "==> " << Visible(file) << " <==\n";
         for (const std::string& line : v.headerText)
-            std::cout << Windows1252ToUtf8(line) << "\n";
+            std::cout << Visible(Windows1252ToUtf8(line)) << "\n";
     }
     return 0;
+}
+
+// The report of a file that an error ended, for the summary of a --keep-going run.
+BatchEntryReport NotConverted(const fs::path& file, const std::string& error) {
+    BatchEntryReport r;
+    r.name = file.filename().string();
+    r.reason = error;
+    return r;
 }
 
 }  // namespace
@@ -206,13 +257,14 @@ int main(int argc, char** argv) {
         if (o.header) return ListHeaders(v, o);
         Configure(v, o);
     } catch (const std::exception& e) {
-        std::cerr << "pelorin-convert: " << e.what() << "\n";
+        std::cerr << "pelorin-convert: " << Visible(e.what()) << "\n";
         return 1;
     }
 
     const bool progress = !o.quiet && isatty(STDERR_FILENO);
     const auto start = std::chrono::steady_clock::now();
     std::vector<BatchEntryReport> rejected;
+    std::vector<BatchEntryReport> failed;  // ended by an error (--keep-going)
     BatchObserver observer;
     observer.onFileStart = [&](int done, int total, const std::string& name) {
         if (!progress) return;
@@ -220,19 +272,21 @@ int main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double remaining = done > 0 ? elapsed / done * (total - done) : 0;
         std::cerr << "\r\033[K"
-                  << "[" << done + 1 << "/" << total << "] " << name << "  " << Clock(elapsed)
-                  << " elapsed, " << (done > 0 ? Clock(remaining) : "?") << " remaining"
-                  << std::flush;
+                  << "[" << done + 1 << "/" << total << "] " << Visible(name) << "  "
+                  << Clock(elapsed) << " elapsed, " << (done > 0 ? Clock(remaining) : "?")
+                  << " remaining" << std::flush;
     };
     observer.onFileDone = [&](const BatchEntryReport& r) {
-        if (o.caption) std::cout << r.caption << "\n" << std::flush;
+        if (o.caption) std::cout << Visible(r.caption) << "\n" << std::flush;
         if (r.rejected || r.skipped) rejected.push_back(r);
         if (r.skipped && !o.quiet) {
             if (progress) std::cerr << "\r\033[K";
-            std::cerr << r.name << ": " << r.reason << "\n";
+            std::cerr << Visible(r.name) << ": " << Visible(r.reason) << "\n";
         }
     };
 
+    // Every file of the command line is a source of this one batch: no output replaces one.
+    const std::vector<FileIdentity> sources = IdentitiesOf(o.files);
     int status = 0;
     std::size_t handled = 0;
     for (const std::string& file : o.files) {
@@ -244,22 +298,25 @@ int main(int argc, char** argv) {
         list.entries.push_back({p.filename().string(), true});
         v.controls.fileList = std::move(list);
         try {
-            v.saveSelectedAsBmp(&observer);
+            v.saveSelectedAsBmp(&observer, sources);
             ++handled;
         } catch (const std::exception& e) {
             if (progress) std::cerr << "\r\033[K";
-            std::cerr << "pelorin-convert: " << file << ": " << e.what() << "\n";
+            std::cerr << "pelorin-convert: " << Visible(file) << ": " << Visible(e.what()) << "\n";
             status = 1;
-            break;
+            if (!o.keepGoing) break;
+            failed.push_back(NotConverted(p, e.what()));
         }
     }
     if (progress) std::cerr << "\r\033[K";
     if (!o.quiet) {
         std::cerr << handled << " of " << o.files.size() << " files handled";
-        if (!rejected.empty()) std::cerr << ", " << rejected.size() << " not converted";
+        if (!rejected.empty() || !failed.empty())
+            std::cerr << ", " << rejected.size() + failed.size() << " not converted";
         std::cerr << ".\n";
-        for (const auto& r : rejected)
-            std::cerr << "  " << r.name << ": " << r.reason << "\n";
+        for (const auto* list : {&rejected, &failed})
+            for (const auto& r : *list)
+                std::cerr << "  " << Visible(r.name) << ": " << Visible(r.reason) << "\n";
     }
     return status;
 }

@@ -27,13 +27,26 @@ struct CaseInsensitiveLess {
     }
 };
 
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) ThrowOpenError(errno);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
 // Reads the numbers of a palette text file. The format is loose, and existing palette files
 // rely on every detail of it: a number is a run of at most 64 characters ended by a character below
 // 33 or the end of the file; blanks and line ends before a number are skipped; after an entry's
 // numbers the rest of its line is skipped. Numbers past the end of the file read as 0.
+// A bad number is reported with the file and the line it is on, after the usual text.
 class PaletteReader {
   public:
-    explicit PaletteReader(std::string text) : text_(std::move(text)) {}
+    PaletteReader(std::string path, const char* emptyMessage)
+        : path_(std::move(path)), text_(ReadWholeFile(path_)) {
+        // A file without a single number would silently turn every pixel black.
+        if (std::all_of(text_.begin(), text_.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 33; }))
+            throw OperationError(emptyMessage + path_);
+    }
 
     long double number() {
         while (pos_ < text_.size() && static_cast<unsigned char>(text_[pos_]) < 33)
@@ -45,7 +58,8 @@ class PaletteReader {
             ++pos_;
         long double v = 0;
         if (!TryParseReal(std::string_view(text_).substr(start, pos_ - start), v))
-            throw OperationError("Invalid numeric input");
+            throw OperationError("Invalid numeric input (" + path_ + ", ligne " +
+                                 std::to_string(lineOf(start)) + ")");
         return v;
     }
 
@@ -57,6 +71,16 @@ class PaletteReader {
     }
 
   private:
+    // Lines ended by LF, CR LF or a lone CR, counted from 1.
+    std::size_t lineOf(std::size_t at) const {
+        std::size_t line = 1;
+        for (std::size_t i = 0; i < at; ++i)
+            if (text_[i] == '\n' || (text_[i] == '\r' && (i + 1 >= at || text_[i + 1] != '\n')))
+                ++line;
+        return line;
+    }
+
+    std::string path_;
     std::string text_;
     std::size_t pos_ = 0;
 };
@@ -70,12 +94,6 @@ std::uint8_t EntryByte(long double value) {
     r = std::fmod(r, 256.0L);
     if (r < 0) r += 256;
     return static_cast<std::uint8_t>(static_cast<int>(r) & 0xFF);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) ThrowOpenError(errno);
-    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 }  // namespace
@@ -123,7 +141,7 @@ LutTable GreyLut() {
 
 LutTable ReadLutFile(const std::string& path) {
     LutTable table;
-    PaletteReader reader(ReadWholeFile(path));
+    PaletteReader reader(path, "Palette vide : ");
     table[0] = LutEntry{0, 0, 0, 1};
     for (std::size_t i = 1; i < 256; ++i) {
         const std::uint8_t r = EntryByte(reader.number());
@@ -144,7 +162,7 @@ void SetRampItt(IttTable& itt) {
 void ReadIttFile(const std::string& path, IttTable& itt) {
     // Entries are replaced as they are read: a bad number leaves the ones before it new and
     // entry 0 and the rest as they were.
-    PaletteReader reader(ReadWholeFile(path));
+    PaletteReader reader(path, "Table d'intensité vide : ");
     for (std::size_t i = 1; i < 256; ++i) {
         itt[i] = EntryByte(reader.number());
         reader.skipLine();

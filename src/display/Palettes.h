@@ -22,13 +22,15 @@ void ListPaletteNames(const std::string& folder, std::vector<std::string>& luts,
 LutTable GreyLut();
 // Entry 0 black, entries 1..255 from the file's first 255 lines. Each value is x 255,
 // rounded halves to even, and wraps modulo 256. A value that is not a number raises
-// OperationError("Invalid numeric input"); a file that cannot be opened, the open error.
+// OperationError("Invalid numeric input (<path>, ligne <n>)"); a file without any number,
+// OperationError("Palette vide : <path>"); a file that cannot be opened, the open error.
 LutTable ReadLutFile(const std::string& path);
 
 // The identity table with entry 0 equal to entry 1.
 void SetRampItt(IttTable& itt);
 // Entries 1..255 from the file's lines, then entry 0 = entry 1; the same number rules as
-// ReadLutFile. On a bad number, the entries read before it are kept and the error raised.
+// ReadLutFile ("Table d'intensité vide : <path>" for a file without any number). On a bad
+// number, the entries read before it are kept and the error raised.
 void ReadIttFile(const std::string& path, IttTable& itt);
 
 }  // namespace pelorin

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "nviewlib/nviewlib.h"
+#include "process/PictureLimits.h"
 
 #ifndef PELORIN_LIB_DIR
 #define PELORIN_LIB_DIR "/usr/local/lib/pelorin"
@@ -20,11 +21,25 @@ namespace {
 // The module is somebody else's code as far as this side knows: a picture it hands back is
 // checked before it is trusted, and one beyond what a bitmap can sensibly hold is refused.
 constexpr std::int64_t kMaxSide = 65535;
-constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+constexpr std::int64_t kMaxPixels = static_cast<std::int64_t>(kMaxPicturePixels);
 
 class ModuleDecoder final : public PictureDecoder {
   public:
-    ModuleDecoder(NViewLibLoadFn load, NViewLibFreeFn release) : load_(load), free_(release) {}
+    ModuleDecoder(NViewLibLoadFn load, NViewLibFreeFn release, NViewLibPingFn ping)
+        : load_(load), free_(release), ping_(ping) {}
+
+    Header pictureHeader(const std::string& path) override {
+        Header header;
+        int w = 0, h = 0;
+        const int found = ping_ != nullptr ? ping_(path.c_str(), &w, &h) : 0;
+        header.beyondLimits = found == 2;
+        if (found == 1 && w > 0 && h > 0) {
+            header.sizeKnown = true;
+            header.width = static_cast<std::uint64_t>(w);
+            header.height = static_cast<std::uint64_t>(h);
+        }
+        return header;
+    }
 
     bool decode(const std::string& path, Bitmap& out) override {
         struct Release {
@@ -60,6 +75,7 @@ class ModuleDecoder final : public PictureDecoder {
 
     NViewLibLoadFn load_;
     NViewLibFreeFn free_;
+    NViewLibPingFn ping_;  // may be missing
 };
 
 // The module's handle is deliberately never closed: decoders handed out call into it, and
@@ -83,7 +99,8 @@ std::unique_ptr<PictureDecoder> Open(const std::string& modulePath, std::string*
             *loadedPath = info.dli_fname;
         }
     }
-    return std::make_unique<ModuleDecoder>(load, release);
+    auto ping = reinterpret_cast<NViewLibPingFn>(dlsym(handle, "NViewLibPing"));
+    return std::make_unique<ModuleDecoder>(load, release, ping);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <Magick++.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -109,13 +111,16 @@ struct PictureDeleter {
 };
 using PicturePtr = std::unique_ptr<NViewPicture, PictureDeleter>;
 
-// Whole file into a blob; an empty blob when it cannot be read or is too large.
-Magick::Blob ReadWholeFile(const char* path, const DecodeLimits& limits) {
+// Whole file into a blob, or its first maxBytes; an empty blob when it cannot be read or is
+// too large.
+Magick::Blob ReadWholeFile(const char* path, const DecodeLimits& limits,
+                           std::uintmax_t maxBytes = UINTMAX_MAX) {
     std::error_code ec;
     const std::filesystem::path file(path);
     if (!std::filesystem::is_regular_file(file, ec) || ec) return {};
-    const std::uintmax_t size = std::filesystem::file_size(file, ec);
+    std::uintmax_t size = std::filesystem::file_size(file, ec);
     if (ec || size == 0 || size > MaxFileBytes(limits)) return {};
+    size = std::min(size, maxBytes);
     std::ifstream in(file, std::ios::binary);
     if (!in) return {};
     std::unique_ptr<char[]> data(new (std::nothrow) char[size]);
@@ -148,18 +153,21 @@ void FlattenRow(const unsigned char* bgra, unsigned char* bgr, std::uint32_t wid
 
 PicturePtr DecodeAs(const Magick::Blob& blob, const std::string& format,
                     const DecodeLimits& limits) {
+    auto accepted = [&](std::uint64_t w, std::uint64_t h) {
+        return SizeAccepted(w, h, limits) && ExpansionAccepted(w, h, blob.length(), limits);
+    };
     {
         Magick::Image probe;
         Prepare(probe, format);
         probe.ping(blob);
-        if (!SizeAccepted(probe.columns(), probe.rows(), limits)) return {};
+        if (!accepted(probe.columns(), probe.rows())) return {};
     }
     Magick::Image image;
     Prepare(image, format);
     image.read(blob);
     const std::uint32_t width = image.columns();
     const std::uint32_t height = image.rows();
-    if (!SizeAccepted(width, height, limits)) return {};
+    if (!accepted(width, height)) return {};
     if (image.colorSpace() == Magick::CMYKColorspace) image.colorSpace(Magick::RGBColorspace);
 
     const std::size_t stride = StrideFor(width);
@@ -205,8 +213,45 @@ bool SizeAccepted(std::uint64_t width, std::uint64_t height, const DecodeLimits&
     return width * height <= limits.maxPixels;  // sides below 2^32: no overflow
 }
 
+bool ExpansionAccepted(std::uint64_t width, std::uint64_t height, std::uint64_t fileBytes,
+                       const DecodeLimits& limits) {
+    const std::uint64_t pixels = width * height;  // sides below 2^32
+    return pixels <= limits.freePixels || pixels / limits.pixelsPerFileByte <= fileBytes;
+}
+
 std::size_t StrideFor(std::uint32_t width) {
     return (std::size_t{3} * width + 3) & ~std::size_t{3};
+}
+
+PingResult PingPictureFile(const char* path, std::uint64_t& width, std::uint64_t& height) {
+    if (path == nullptr || *path == '\0') return PingResult::Unknown;
+    try {
+        const DecodeLimits limits;
+        InitialiseOnce(limits);
+        // The headers of every format read lie near the start of the file; a picture whose
+        // size is not found there is left to the decoder's own checks.
+        const Magick::Blob blob = ReadWholeFile(path, limits, std::uintmax_t{1} << 20);
+        if (blob.length() == 0) return PingResult::Unknown;
+        const auto* head = static_cast<const unsigned char*>(blob.data());
+        for (const std::string& format : CandidateFormats(head, blob.length(), path)) {
+            try {
+                Magick::Image probe;
+                Prepare(probe, format);
+                probe.ping(blob);
+                if (probe.columns() == 0 || probe.rows() == 0) continue;
+                width = probe.columns();
+                height = probe.rows();
+                return PingResult::Found;
+            } catch (const Magick::ErrorResourceLimit&) {
+                return PingResult::BeyondLimits;
+            } catch (...) {
+                // Not this coder's format; the next candidate may know it.
+            }
+        }
+    } catch (...) {
+        // Nothing may cross the C boundary.
+    }
+    return PingResult::Unknown;
 }
 
 NViewPicture* DecodePictureFile(const char* path, const DecodeLimits& limits) {
@@ -235,6 +280,17 @@ extern "C" {
 
 NVIEWLIB_EXPORT NViewPicture* NViewLibLoad(const char* path, int /*flags*/) {
     return nviewlib::DecodePictureFile(path, nviewlib::DecodeLimits{});
+}
+
+NVIEWLIB_EXPORT int NViewLibPing(const char* path, int* width, int* height) {
+    if (width == nullptr || height == nullptr) return 0;
+    std::uint64_t w = 0, h = 0;
+    const nviewlib::PingResult found = nviewlib::PingPictureFile(path, w, h);
+    if (found == nviewlib::PingResult::BeyondLimits) return 2;
+    if (found != nviewlib::PingResult::Found || w > INT_MAX || h > INT_MAX) return 0;
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return 1;
 }
 
 NVIEWLIB_EXPORT void NViewLibFree(NViewPicture* picture) {

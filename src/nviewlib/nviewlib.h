@@ -27,11 +27,18 @@ typedef struct NViewPicture {
  * NViewLibFree. */
 NVIEWLIB_EXPORT NViewPicture* NViewLibLoad(const char* path, int flags);
 
+/* The width and height that the header of the picture at path announces, read without
+ * decoding it: 1 when found (written to *width and *height), 2 when the picture is refused for
+ * its size without the size being told, 0 otherwise. Optional: a module without it still
+ * decodes. Never raises. */
+NVIEWLIB_EXPORT int NViewLibPing(const char* path, int* width, int* height);
+
 /* Releases a picture returned by NViewLibLoad; NULL is allowed. */
 NVIEWLIB_EXPORT void NViewLibFree(NViewPicture* picture);
 
 typedef NViewPicture* (*NViewLibLoadFn)(const char* path, int flags);
 typedef void (*NViewLibFreeFn)(NViewPicture* picture);
+typedef int (*NViewLibPingFn)(const char* path, int* width, int* height);
 
 #ifdef __cplusplus
 }

@@ -11,6 +11,7 @@
 
 #include "base/Errors.h"
 #include "process/AtomicFile.h"
+#include "process/PictureLimits.h"
 
 namespace pelorin {
 
@@ -124,8 +125,11 @@ struct BmpLayout {
     std::vector<RgbColour> palette;
 };
 
-BmpLayout ReadLayout(std::span<const std::uint8_t> b, std::uint64_t maxPixels) {
-    const std::size_t size = b.size();
+// `b` holds the start of a file of `size` bytes, at least kHeadBytes of it when the file is
+// that long: everything up to the end of the largest colour table.
+constexpr std::size_t kHeadBytes = kFileHeaderSize + 124 + 12 + 256 * 4;
+
+BmpLayout ReadLayout(std::span<const std::uint8_t> b, std::uint64_t size, std::uint64_t maxPixels) {
     if (size < kFileHeaderSize + 4 || b[0] != 'B' || b[1] != 'M') ThrowInvalidBitmap();
     BmpLayout l;
     const std::uint32_t offBits = GetU32(b, 10);
@@ -209,6 +213,7 @@ BmpLayout ReadLayout(std::span<const std::uint8_t> b, std::uint64_t maxPixels) {
         const std::size_t entrySize = core ? 3 : 4;
         std::size_t count =
             core || colorsUsed == 0 ? full : std::min<std::size_t>(colorsUsed, full);
+        // (The table therefore lies within the first kHeadBytes.)
         // Never take pixel bytes for colours: the table ends where the pixels begin.
         count = std::min(count, (offBits - tableStart) / entrySize);
         l.palette.assign(full, RgbColour{});
@@ -373,7 +378,7 @@ Bitmap Bitmap::FromBmpBytes(std::span<const std::uint8_t> bytes) {
 }
 
 Bitmap Bitmap::FromBmpBytes(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels) {
-    const BmpLayout l = ReadLayout(bytes, maxPixels);
+    const BmpLayout l = ReadLayout(bytes, bytes.size(), maxPixels);
     const int width = static_cast<int>(l.width);
     const int height = static_cast<int>(l.height);
 
@@ -445,13 +450,39 @@ Bitmap Bitmap::ReadBmpFile(const std::string& path) {
     errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) ThrowOpenError(errno != 0 ? errno : ENOENT);
+    std::error_code ec;
+    const std::uint64_t fileSize = std::filesystem::file_size(path, ec);
+    if (ec) ThrowIoError(ec.value());
+    auto readBytes = [&](std::vector<std::uint8_t>& bytes, std::uint64_t count) {
+        bytes.resize(static_cast<std::size_t>(count));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+        if (in.bad()) ThrowIoError(errno != 0 ? errno : EIO);
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    };
+
+    // The headers first: the picture's size is judged against the file's before any pixel
+    // is read, and only the bytes the pixels need are read (a file may be far longer).
     std::vector<std::uint8_t> bytes;
-    char chunk[65536];
-    while (in) {
-        in.read(chunk, sizeof chunk);
-        bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+    readBytes(bytes, std::min<std::uint64_t>(fileSize, kHeadBytes));
+    const BmpLayout l = ReadLayout(bytes, fileSize, std::numeric_limits<std::uint64_t>::max());
+    const std::string refusal = PictureSizeRefusal(static_cast<std::uint64_t>(l.width),
+                                                   static_cast<std::uint64_t>(l.height), fileSize);
+    if (!refusal.empty()) throw PictureRefused(refusal);
+
+    const std::uint64_t pixels = static_cast<std::uint64_t>(l.width) * l.height;
+    std::uint64_t dataBytes = 0;
+    if (l.compression == kBiRle8 || l.compression == kBiRle4) {
+        // No run-length code yields less than one pixel for two bytes, but for the end of a
+        // line (once a row) and moves: twice the pixels and rows, with room to spare.
+        dataBytes = 4 * (pixels + static_cast<std::uint64_t>(l.height)) + 4096;
+        if (l.imageSize > 0) dataBytes = std::min<std::uint64_t>(dataBytes, l.imageSize);
+    } else {
+        dataBytes = static_cast<std::uint64_t>(StrideFor(static_cast<int>(l.width), l.fileBits)) *
+                    static_cast<std::uint64_t>(l.height);
     }
-    if (in.bad()) ThrowIoError(errno != 0 ? errno : EIO);
+    readBytes(bytes, std::min(fileSize, l.pixelOffset + dataBytes));
+    if (bytes.size() < l.pixelOffset) ThrowIoError(EIO);  // the file shrank meanwhile
     return FromBmpBytes(bytes);
 }
 

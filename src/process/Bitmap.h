@@ -62,7 +62,8 @@ class Bitmap {
     // as 15 (5-5-5) or 16 (5-6-5), 24 and 32 bits; 16 and 32-bit pictures with other channel
     // masks come out as 24 bits. Anything malformed or unsupported raises
     // OperationError("Bitmap image is not valid"); a file that cannot be opened raises the
-    // open error.
+    // open error. A picture beyond the limits of PictureLimits.h raises PictureRefused before
+    // its pixels are read; only the headers and the pixel data are read from the file.
     static Bitmap ReadBmpFile(const std::string& path);
     static Bitmap FromBmpBytes(std::span<const std::uint8_t> bytes);
     // The same with another limit on width x height (a smaller one keeps the fuzzer fast).

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileChecks.h"
 #include "base/Paths.h"
 #include "display/DisplayTypes.h"
 #include "image/FileKinds.h"
@@ -37,7 +38,8 @@ struct BatchEntryReport {
     std::string destination;  // path written, empty when skipped
     std::string caption;      // the status caption after its load
     bool rejected = false;    // written as 1 x 1 black: the readers refused it
-    bool skipped = false;     // not written (it would replace its own source file)
+    bool skipped = false;     // not written (it would replace a source, or a refused file
+                              // would replace an existing one)
     std::string reason;       // why it was rejected or skipped
 };
 
@@ -179,8 +181,11 @@ class Viewer {
 
     // ---- BMP batch ----
     // Saves every selected entry; returns normally when the batch ran to its end, raises
-    // the error that ended it otherwise.
-    void saveSelectedAsBmp(const BatchObserver* observer = nullptr);
+    // the error that ended it otherwise. No output replaces a file that the batch reads: the
+    // selected entries, and otherSources, the files of the same batch outside this list
+    // (sorted, as IdentitiesOf gives them).
+    void saveSelectedAsBmp(const BatchObserver* observer = nullptr,
+                           const std::vector<FileIdentity>& otherSources = {});
     // Destination path of an entry for the destination text (relative to the list's folder).
     std::string destinationPath(const std::string& entryName) const;
 

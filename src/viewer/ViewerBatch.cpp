@@ -1,14 +1,42 @@
 // "Sauvegarde BMP": every selected entry of the list loaded as a click would load it, then
 // its rendering written as a BMP into the destination folder.
+#include <algorithm>
 #include <filesystem>
 
 #include "base/Errors.h"
+#include "base/FileChecks.h"
 #include "base/NumberText.h"
 #include "viewer/Viewer.h"
 
 namespace pelorin {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Why the output of an entry must not be written at `destination`, or empty. Whatever is
+// there is kept when it is the entry's own source, a source still to be read (or already
+// read) in this batch, or, for a refused file, anything at all: its 1 x 1 black stand-in
+// is worth less than whatever a user already has under that name.
+std::string KeepReason(const std::string& destination, const std::string& source,
+                       const std::vector<FileIdentity>& listSources,
+                       const std::vector<FileIdentity>& otherSources, bool rejected,
+                       const std::string& rejection) {
+    const auto target = IdentityOf(destination);
+    if (target && target == IdentityOf(source))
+        return "Non enregistré : " + destination + " est le fichier source.";
+    auto among = [&](const std::vector<FileIdentity>& ids) {
+        return std::binary_search(ids.begin(), ids.end(), *target);
+    };
+    if (target && (among(listSources) || among(otherSources)))
+        return "Non enregistré : " + destination + " est un fichier source de ce lot.";
+    std::error_code ec;
+    if (rejected && fs::exists(fs::symlink_status(destination, ec)))
+        return rejection + " Non enregistré : " + destination + " existe déjà.";
+    return {};
+}
+
+}  // namespace
 
 std::string Viewer::destinationPath(const std::string& entryName) const {
     std::string path = controls.destination;
@@ -27,13 +55,19 @@ std::string Viewer::destinationPath(const std::string& entryName) const {
     return p.lexically_normal().string();
 }
 
-void Viewer::saveSelectedAsBmp(const BatchObserver* observer) {
+void Viewer::saveSelectedAsBmp(const BatchObserver* observer,
+                               const std::vector<FileIdentity>& otherSources) {
     FileListModel& list = controls.fileList;
     const int n = list.count();
     if (n == 0) return;
     int total = 0;
-    for (const auto& e : list.entries)
-        total += e.selected ? 1 : 0;
+    std::vector<std::string> sources;
+    for (int i = 0; i < n; ++i) {
+        if (!list.entries[static_cast<std::size_t>(i)].selected) continue;
+        ++total;
+        sources.push_back(list.pathOf(i));
+    }
+    const std::vector<FileIdentity> listSources = IdentitiesOf(sources);
     int done = 0;
     for (int i = 0; i < n; ++i) {
         if (!list.entries[static_cast<std::size_t>(i)].selected) continue;
@@ -54,10 +88,11 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer) {
         if (report.rejected) report.reason = controls.status;
 
         const std::string destination = destinationPath(name);
-        if (fs::exists(destination, ec) && fs::equivalent(destination, source, ec)) {
-            // Writing here would replace the source picture by its own rendering.
+        const std::string keep = KeepReason(destination, source, listSources, otherSources,
+                                            report.rejected, report.reason);
+        if (!keep.empty()) {
             report.skipped = true;
-            report.reason = "Non enregistré : " + destination + " est le fichier source.";
+            report.reason = keep;
             controls.status = report.reason;
         } else {
             if (controls.force24Bit) displayBitmap.convertTo24();

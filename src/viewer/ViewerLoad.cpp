@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/FileChecks.h"
 #include "base/NumberText.h"
 #include "base/Paths.h"
 #include "image/FileKinds.h"
 #include "image/Readers.h"
 #include "process/PictureImport.h"
+#include "process/PictureLimits.h"
 #include "viewer/Viewer.h"
 
 namespace pelorin {
@@ -104,9 +106,18 @@ void Viewer::loadSelectedFile() {
     BusyScope busy(onBusy);
     try {
         ResetImageArrays(image);
-        if (kind == FileKind::Fits) ReadFitsImage(image.fileName, image, wcs, zoom, words);
-        if (kind == FileKind::Pic) ReadPicImage(image.fileName, image);
-        if (kind == FileKind::Picture) importPicture(image.fileName);
+        // A folder, pipe or device under an image's name is refused before any reader
+        // opens it: a reader would block on a pipe or read a device without end.
+        if (kind != FileKind::Other) image.errorText = NotRegularFileReason(image.fileName);
+        if (!image.errorText.empty()) {
+            // refused: reported below as an unsupported format, with the reason
+        } else if (kind == FileKind::Fits) {
+            ReadFitsImage(image.fileName, image, wcs, zoom, words);
+        } else if (kind == FileKind::Pic) {
+            ReadPicImage(image.fileName, image);
+        } else if (kind == FileKind::Picture) {
+            importPicture(image.fileName);
+        }
 
         if (image.height > 0 && image.width > 0) {
             showLoadedImage();
@@ -159,11 +170,25 @@ void Viewer::importPicture(const std::string& path) {
     image.width = 0;
 
     Bitmap picture;
-    if (LowerExtension(path) == ".bmp") {
-        picture = Bitmap::ReadBmpFile(path);
-    } else if (decoder_) {
-        Bitmap decoded;
-        if (decoder_->decode(path, decoded)) picture = std::move(decoded);
+    try {
+        if (LowerExtension(path) == ".bmp") {
+            picture = Bitmap::ReadBmpFile(path);
+        } else if (decoder_) {
+            std::error_code ec;
+            const std::uint64_t fileSize = fs::file_size(path, ec);
+            const PictureDecoder::Header header = decoder_->pictureHeader(path);
+            if (header.beyondLimits) throw PictureRefused(PictureBeyondLimitsRefusal());
+            if (!ec && header.sizeKnown) {
+                const std::string refusal =
+                    PictureSizeRefusal(header.width, header.height, fileSize);
+                if (!refusal.empty()) throw PictureRefused(refusal);
+            }
+            Bitmap decoded;
+            if (decoder_->decode(path, decoded)) picture = std::move(decoded);
+        }
+    } catch (const PictureRefused& e) {
+        image.errorText = e.what();
+        return;
     }
     if (picture.empty()) return;
 
@@ -178,6 +203,10 @@ void Viewer::importPicture(const std::string& path) {
 }
 
 bool Viewer::listHeader(const std::string& path) {
+    if (FileKindOf(path) != FileKind::Other) {
+        image.errorText = NotRegularFileReason(path);
+        if (!image.errorText.empty()) return false;
+    }
     switch (FileKindOf(path)) {
         case FileKind::Fits:
             return ListFitsHeader(path, headerText, image.errorText, words);

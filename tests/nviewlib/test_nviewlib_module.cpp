@@ -46,6 +46,7 @@ bool RunGm(const std::vector<std::string>& args) {
 struct ModuleApi {
     NViewLibLoadFn load = nullptr;
     NViewLibFreeFn release = nullptr;
+    NViewLibPingFn ping = nullptr;
 };
 
 const ModuleApi& Module() {
@@ -55,6 +56,7 @@ const ModuleApi& Module() {
         if (handle == nullptr) return a;
         a.load = reinterpret_cast<NViewLibLoadFn>(dlsym(handle, "NViewLibLoad"));
         a.release = reinterpret_cast<NViewLibFreeFn>(dlsym(handle, "NViewLibFree"));
+        a.ping = reinterpret_cast<NViewLibPingFn>(dlsym(handle, "NViewLibPing"));
         return a;
     }();
     return api;
@@ -333,6 +335,29 @@ TEST_F(DecoderModule, OversizePicturesAreRefusedFromTheirHeader) {
     EXPECT_FALSE(LoadBytes("huge.tga", Tga24Header(65535, 65535, 64)));
     EXPECT_FALSE(LoadBytes("huge.pcx", Pcx8Header(65535, 65535, 64)));
     EXPECT_FALSE(LoadBytes("upside.dib", Bmp24Header(100000, -100000, 64)));
+}
+
+TEST_F(DecoderModule, SmallFilesCannotClaimLargePicturesAndPingTellsTheSize) {
+    ASSERT_NE(Module().ping, nullptr);
+    // Runs of 255 that really cover n x n pixels, some 20 bytes a row: about 100 pixels a
+    // byte, allowed up to 2048 x 2048 and refused above, though the stream is sound.
+    auto square = [](int n) {
+        std::vector<std::uint8_t> rows;
+        for (int y = 0; y < n; ++y) {
+            for (int x = 0; x < n; x += 255)
+                rows.insert(rows.end(), {static_cast<std::uint8_t>(std::min(255, n - x)), 0});
+            rows.insert(rows.end(), {0, 0});
+        }
+        return BmpRle8(n, n, {Rgb{1, 2, 3}}, rows);
+    };
+    EXPECT_TRUE(LoadBytes("fine.rle", square(2048)));
+    WriteFile(dir.file("bomb.rle"), square(2049));
+    int w = 0, h = 0;
+    ASSERT_EQ(Module().ping(dir.file("bomb.rle").c_str(), &w, &h), 1);
+    EXPECT_EQ(w, 2049);
+    EXPECT_EQ(h, 2049);
+    EXPECT_FALSE(Load(dir.file("bomb.rle")));
+    EXPECT_EQ(Module().ping(dir.file("absent.rle").c_str(), &w, &h), 0);
 }
 
 TEST_F(DecoderModule, SideLimitIs65535Pixels) {

@@ -210,7 +210,8 @@ TEST(MainWindowPalettes, AStartUpErrorIsShownOnceTheWindowIsUp) {
     EXPECT_TRUE(h.errors.isEmpty());  // not during the show itself
     QApplication::processEvents();
     ASSERT_EQ(h.errors.size(), 1);
-    EXPECT_EQ(h.errors.front(), QStringLiteral("Invalid numeric input"));
+    EXPECT_TRUE(h.errors.front().startsWith(QStringLiteral("Invalid numeric input (")));
+    EXPECT_TRUE(h.errors.front().endsWith(QStringLiteral("ramp.lut, ligne 1)")));
     // The window goes on with its lists.
     EXPECT_EQ(h.widget<QComboBox>("lutChooser")->currentText(), QStringLiteral("ramp"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
