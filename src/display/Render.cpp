@@ -57,6 +57,9 @@ class LevelMap {
 inline std::int64_t KeyOf(std::int32_t s) {
     return s;
 }
+inline std::int64_t KeyOf(std::int64_t s) {
+    return s;
+}
 inline std::int64_t KeyOf(float s) {
     std::int32_t bits;
     std::memcpy(&bits, &s, sizeof bits);
@@ -72,6 +75,10 @@ T ValueOf(std::int64_t key);
 template <>
 std::int32_t ValueOf<std::int32_t>(std::int64_t key) {
     return static_cast<std::int32_t>(key);
+}
+template <>
+std::int64_t ValueOf<std::int64_t>(std::int64_t key) {
+    return key;
 }
 template <>
 float ValueOf<float>(std::int64_t key) {

@@ -165,7 +165,7 @@ class Viewer {
     // the error that ended it otherwise.
     void saveSelectedAsBmp(const BatchObserver* observer = nullptr);
     // Destination path of an entry for the destination text (relative to the list's folder).
-    std::string destinationPath(const std::string& entryName) const;
+    std::string destinationPath(const std::string& fileName) const;
 
     // ---- Zoom and readout ----
     void previewMouseMove(unsigned flags, int x, int y);

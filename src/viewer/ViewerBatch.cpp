@@ -4,13 +4,16 @@
 
 #include "base/Errors.h"
 #include "base/NumberText.h"
+#include "image/FileKinds.h"
 #include "viewer/Viewer.h"
 
 namespace pelorin {
 
 namespace fs = std::filesystem;
 
-std::string Viewer::destinationPath(const std::string& entryName) const {
+std::string Viewer::destinationPath(const std::string& fileName) const {
+    // A gzip-compressed file is named after the file inside it: m51.fits.gz gives m51.bmp.
+    const std::string entryName = DecompressedName(fileName);
     std::string path = controls.destination;
     if (path.empty() || path.back() != kPathSeparator) path.push_back(kPathSeparator);
     // The extension is the part from the last "." of the name; a name without one gets
