@@ -94,6 +94,19 @@ inline const std::vector<std::string>& FilterNames() {
 // values are the radio buttons' order.
 enum class PictureColours { Own = 0, Adjustable = 1 };
 
+// The file format the batch writes.
+enum class OutputFormat { Bmp = 0, Png = 1 };
+
+// Extension of the files of a format, with its dot.
+inline const char* OutputExtension(OutputFormat f) {
+    return f == OutputFormat::Png ? ".png" : ".bmp";
+}
+
+// The caption of the save button: "Sauvegarde BMP", or the chosen format in its place.
+inline std::string SaveButtonText(OutputFormat f) {
+    return f == OutputFormat::Png ? "Sauvegarde PNG" : "Sauvegarde BMP";
+}
+
 struct MainWindowModel {
     std::string lowText;                       // "Min:"
     std::string highText;                      // "Max:"
@@ -105,11 +118,12 @@ struct MainWindowModel {
     ScrollBarModel lowBar;
     ScrollBarModel highBar;
     PictureColours pictureColours = PictureColours::Adjustable;
-    int thresholdMode = 0;             // threshold mode
-    ComboModel lutList;                // LUT
-    ComboModel ittList;                // ITT
-    ComboModel filterList;             // filter
-    bool force24Bit = false;           // "Force le format BMP 24 bits"
+    int thresholdMode = 0;    // threshold mode
+    ComboModel lutList;       // LUT
+    ComboModel ittList;       // ITT
+    ComboModel filterList;    // filter
+    bool force24Bit = false;  // "Force le format BMP 24 bits"
+    OutputFormat outputFormat = OutputFormat::Bmp;
     bool flipVerticalShown = false;    // vertical flip
     bool flipHorizontalShown = false;  // horizontal flip
     bool displayControlsEnabled = false;

@@ -5,6 +5,7 @@
 #include "base/Errors.h"
 #include "base/NumberText.h"
 #include "image/FileKinds.h"
+#include "process/Png.h"
 #include "viewer/Viewer.h"
 
 namespace pelorin {
@@ -21,7 +22,8 @@ std::string Viewer::destinationPath(const std::string& fileName) const {
     const auto dot = entryName.rfind('.');
     const auto cut = entryName.find_last_of("/\\:");
     const bool hasExtension = dot != std::string::npos && (cut == std::string::npos || dot > cut);
-    path += (hasExtension ? entryName.substr(0, dot) : entryName) + ".bmp";
+    path += (hasExtension ? entryName.substr(0, dot) : entryName) +
+            OutputExtension(controls.outputFormat);
     // A relative destination is relative to the folder shown in the list, where the
     // window keeps its working directory.
     fs::path p(path);
@@ -64,7 +66,10 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer) {
             controls.status = report.reason;
         } else {
             if (controls.force24Bit) displayBitmap.convertTo24();
-            displayBitmap.saveBmpFile(destination);
+            if (controls.outputFormat == OutputFormat::Png)
+                SavePngFile(displayBitmap, destination);
+            else
+                displayBitmap.saveBmpFile(destination);
             report.destination = destination;
         }
         ++done;
