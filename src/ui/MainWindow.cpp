@@ -124,9 +124,11 @@ const std::vector<FileMask>& FileMasks() {
     static const std::vector<FileMask> masks = {
         {QStringLiteral("All files"),
          QStringLiteral(
-             "*.fit;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;*.gif;*.tga;*.rle;*.pcx")},
-        {QStringLiteral("FITS,PIC"), QStringLiteral("*.fit;*.fts;*.pic")},
-        {QStringLiteral("FITS"), QStringLiteral("*.fit;*.fts")},
+             "*.fit;*.fts;*.fit.gz;*.fts.gz;*.fits.gz;*.fz;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;"
+             "*.gif;*.tga;*.rle;*.pcx")},
+        {QStringLiteral("FITS,PIC"),
+         QStringLiteral("*.fit;*.fts;*.fit.gz;*.fts.gz;*.fits.gz;*.fz;*.pic")},
+        {QStringLiteral("FITS"), QStringLiteral("*.fit;*.fts;*.fit.gz;*.fts.gz;*.fits.gz;*.fz")},
         {QStringLiteral("PIC"), QStringLiteral("*.pic")},
         {QStringLiteral("BMP"), QStringLiteral("*.bmp;*.dib")},
         {QStringLiteral("JPEG"), QStringLiteral("*.jpg;*.jpeg")},
@@ -336,7 +338,18 @@ void MainWindow::buildControls() {
     saveBmpButton = MakeButton(QStringLiteral("Sauvegarde BMP"), "saveBmpButton", this);
     force24BitBox = new QCheckBox(QStringLiteral("Force le format BMP 24 bits"), this);
     force24BitBox->setObjectName(QStringLiteral("force24BitBox"));
+    // The file format of the batch: the button names it.
+    formatChooser = new QComboBox(this);
+    formatChooser->setObjectName(QStringLiteral("formatChooser"));
+    formatChooser->addItems({QStringLiteral("BMP"), QStringLiteral("PNG")});
+    formatChooser->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    connect(formatChooser, &QComboBox::currentIndexChanged, this, [this](int index) {
+        viewer_->controls.outputFormat = index == 1 ? OutputFormat::Png : OutputFormat::Bmp;
+        saveBmpButton->setText(
+            QString::fromStdString(SaveButtonText(viewer_->controls.outputFormat)));
+    });
     saveRow->addWidget(saveBmpButton);
+    saveRow->addWidget(formatChooser);
     saveRow->addWidget(force24BitBox);
     saveRow->addStretch(1);
     left->addLayout(saveRow);
@@ -680,6 +693,9 @@ void MainWindow::syncFromModel() {
     {
         const QSignalBlocker b(force24BitBox);
         force24BitBox->setChecked(c.force24Bit);
+        const QSignalBlocker f(formatChooser);
+        formatChooser->setCurrentIndex(static_cast<int>(c.outputFormat));
+        saveBmpButton->setText(QString::fromStdString(SaveButtonText(c.outputFormat)));
     }
     flipHorizontalButton->setChecked(c.flipHorizontalShown);
     flipVerticalButton->setChecked(c.flipVerticalShown);
@@ -782,6 +798,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 QString MainWindow::selectedFolder() const {
     const QModelIndex index = folderTree->currentIndex();
     return index.isValid() ? folderModel_->filePath(index) : QString();
+}
+
+QString MainWindow::outputFormatName() const {
+    return viewer_->controls.outputFormat == OutputFormat::Png ? QStringLiteral("png")
+                                                               : QStringLiteral("bmp");
+}
+
+void MainWindow::setOutputFormatName(const QString& name) {
+    formatChooser->setCurrentIndex(name == QStringLiteral("png") ? 1 : 0);
 }
 
 QString MainWindow::destinationText() const {

@@ -59,6 +59,7 @@ void StartWindow::readSettings() {
         rememberedDir_ = settings.value(QString::fromLatin1(kSettingsSourceFolder)).toString();
     if (settings.contains(QString::fromLatin1(kSettingsDestination)))
         rememberedDest_ = settings.value(QString::fromLatin1(kSettingsDestination)).toString();
+    rememberedFormat_ = settings.value(QString::fromLatin1(kSettingsFormat)).toString();
 }
 
 void StartWindow::writeSettings() {
@@ -68,6 +69,7 @@ void StartWindow::writeSettings() {
                        QString::fromLatin1(kSettingsApplication));
     settings.setValue(QString::fromLatin1(kSettingsSourceFolder), main_->selectedFolder());
     settings.setValue(QString::fromLatin1(kSettingsDestination), main_->destinationText());
+    settings.setValue(QString::fromLatin1(kSettingsFormat), main_->outputFormatName());
     settings.sync();
 }
 
@@ -103,6 +105,7 @@ void StartWindow::runMainWindow() {
         cancel->setText(QStringLiteral("Quitter"));
     if (!rememberedDir_.isEmpty()) main_->selectFolder(rememberedDir_);
     if (!rememberedDest_.isEmpty()) main_->setDestinationText(rememberedDest_);
+    main_->setOutputFormatName(rememberedFormat_);
     placeMainWindowAtPointer();
     runModal_(*main_);
     close();

@@ -20,6 +20,7 @@ inline constexpr const char* kSettingsOrganisation = "Norvane";
 inline constexpr const char* kSettingsApplication = "PELORIN";
 inline constexpr const char* kSettingsSourceFolder = "Dir";
 inline constexpr const char* kSettingsDestination = "Dest";
+inline constexpr const char* kSettingsFormat = "Format";  // "bmp" or "png"
 
 class StartWindow : public QWidget {
     Q_OBJECT
@@ -56,6 +57,7 @@ class StartWindow : public QWidget {
     ModalRunner runModal_;
     QString rememberedDir_;
     QString rememberedDest_;
+    QString rememberedFormat_;
     bool started_ = false;
     bool settingsWritten_ = false;
 };

@@ -151,8 +151,8 @@ TEST_F(MainWindow, StartsWithItsCaptionsAndOnlyTheFileControlsEnabled) {
     EXPECT_EQ(h.widget<QRadioButton>("pictureColoursItem1")->text(),
               QStringLiteral("Palette modifiable"));
     EXPECT_EQ(h.text("fileField"),
-              QStringLiteral("*.fit;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;"
-                             "*.gif;*.tga;*.rle;*.pcx"));
+              QStringLiteral("*.fit;*.fts;*.fit.gz;*.fts.gz;*.fits.gz;*.fz;*.pic;*.bmp;*.dib;"
+                             "*.jpg;*.jpeg;*.jif;*.gif;*.tga;*.rle;*.pcx"));
 
     for (const char* name :
          {"lowEdit", "highEdit", "lowBarWidget", "highBarWidget", "zoomWholeButton",
@@ -223,13 +223,14 @@ TEST_F(MainWindow, ListShowsTheFolderThroughItsMaskCaseInsensitivelyAndSorted) {
 
     auto* masks = h_->widget<QComboBox>("maskChooser");
     ASSERT_EQ(masks->count(), 10);
-    masks->setCurrentIndex(masks->findData(QStringLiteral("*.fit;*.fts")));
+    const QString fits = QStringLiteral("*.fit;*.fts;*.fit.gz;*.fts.gz;*.fits.gz;*.fz");
+    masks->setCurrentIndex(masks->findData(fits));
     names.clear();
     for (int i = 0; i < h_->list()->count(); ++i)
         names << h_->list()->item(i)->text();
     EXPECT_EQ(names,
               (QStringList{"a.fit", "bad.fit", "cube.fit", "tall.fts", "UPPER.FIT", "wide.fit"}));
-    EXPECT_EQ(h_->text("fileField"), QStringLiteral("*.fit;*.fts"));
+    EXPECT_EQ(h_->text("fileField"), fits);
     masks->setCurrentIndex(masks->findData(QStringLiteral("*.pic")));
     EXPECT_EQ(h_->list()->count(), 0);
     // A mask typed under the tree filters the list too.
