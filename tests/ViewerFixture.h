@@ -55,6 +55,9 @@ class ViewerTest : public ::testing::Test {
             case 32:
                 fill(im.pixels32);
                 break;
+            case 64:
+                fill(im.pixels64);
+                break;
             case -32:
                 fill(im.pixelsR32);
                 break;

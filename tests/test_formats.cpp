@@ -212,6 +212,15 @@ TEST_F(Formats, SixtyFourBitIntegersKeepTheirValues) {
     Show("blank.fit");
     EXPECT_EQ(viewer->image.pixels64[3][1], 0);  // file row 1, column 1
     EXPECT_EQ(viewer->image.dataMin, static_cast<double>(-big));
+
+    // The extremes of the kind render to the ends of the scale.
+    IdentityItt();
+    const std::int64_t extremes[] = {INT64_MIN, -1, 0, INT64_MAX};
+    viewer->image.headerLow = viewer->image.headerHigh = 0;  // thresholds from the data
+    ShowImage(64, 1, 4, [&](int, int c) { return extremes[c]; });
+    EXPECT_EQ(Pixel(0, 0), 0);
+    EXPECT_EQ(Pixel(1, 0), 127);
+    EXPECT_EQ(Pixel(3, 0), 255);
 }
 
 #ifdef PELORIN_HAVE_CFITSIO
