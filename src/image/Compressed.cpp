@@ -1,9 +1,12 @@
 // Compressed FITS files: gzip streams inflated with zlib while the reader reads them, and
 // tile-compressed images decompressed with cfitsio into a FITS file in memory.
 #include <fitsio.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -272,29 +275,111 @@ std::string CheckTileHeader(const ImageExtension& ext, std::int64_t& imageBytes)
     return {};
 }
 
+// Bytes of one element of a binary-table column type code; 0 for an unknown code.
+std::int64_t ElementBytes(char code) {
+    switch (code) {
+        case 'L':
+        case 'B':
+        case 'A':
+        case 'X':
+            return 1;
+        case 'I':
+            return 2;
+        case 'J':
+        case 'E':
+            return 4;
+        case 'K':
+        case 'D':
+        case 'C':
+        case 'P':
+            return 8;
+        case 'M':
+        case 'Q':
+            return 16;
+        default:
+            return 0;
+    }
+}
+
+// cfitsio allocates for each tile what the table's array descriptors claim: every descriptor
+// must point inside the heap that the data unit holds, and the row layout must fit NAXIS1.
+std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>& file) {
+    const std::string bad = "Image compressée illisible (table des tuiles)";
+    const CardList& c = ext.cards;
+    const std::int64_t rowBytes = CardInteger(c, "NAXIS1").value_or(-1);
+    const std::int64_t rows = CardInteger(c, "NAXIS2").value_or(-1);
+    const std::int64_t fields = CardInteger(c, "TFIELDS").value_or(-1);
+    std::int64_t tableBytes = 0;
+    if (rowBytes < 0 || rows < 0 || fields < 0 || fields > 999 ||
+        !MultiplyFits(rowBytes, rows, tableBytes) || tableBytes > ext.dataBytes)
+        return bad;
+    const std::int64_t heapStart = CardInteger(c, "THEAP").value_or(tableBytes);
+    const std::int64_t heapEnd = ext.dataBytes;
+    if (heapStart < tableBytes || heapStart > heapEnd) return bad;
+    struct Column {
+        std::int64_t offset;
+        bool wide;  // Q: 64-bit descriptors
+        std::int64_t elementBytes;
+    };
+    std::vector<Column> arrays;
+    std::int64_t offset = 0;
+    for (int i = 1; i <= fields; ++i) {
+        std::string form;
+        for (const std::string& card : c) {
+            const CardParts parts = SplitCard(card);
+            if (parts.keyword == "TFORM" + DecimalText(i)) form = std::string(parts.value);
+        }
+        std::erase(form, '\'');
+        std::size_t at = 0;
+        std::int64_t repeat = 0;
+        while (at < form.size() && form[at] >= '0' && form[at] <= '9' && repeat < 1000000)
+            repeat = repeat * 10 + (form[at++] - '0');
+        if (at == 0) repeat = 1;
+        if (at >= form.size()) return bad;
+        const char code = form[at];
+        std::int64_t width = ElementBytes(code);
+        if (width == 0) return bad;
+        if (code == 'X') {  // bits, in whole bytes
+            repeat = (repeat + 7) / 8;
+            width = 1;
+        }
+        if (code == 'P' || code == 'Q') {
+            if (at + 1 >= form.size() || ElementBytes(form[at + 1]) == 0) return bad;
+            const std::int64_t element = form[at + 1] == 'X' ? 1 : ElementBytes(form[at + 1]);
+            for (std::int64_t k = 0; k < repeat; ++k)
+                arrays.push_back({offset + k * width, code == 'Q', element});
+        }
+        offset += repeat * width;
+        if (offset > rowBytes) return bad;
+    }
+    const auto* table = reinterpret_cast<const std::uint8_t*>(file.data() + ext.dataStart);
+    auto big = [](const std::uint8_t* b, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = (v << 8) | b[i];
+        return v;
+    };
+    for (std::int64_t r = 0; r < rows; ++r)
+        for (const Column& col : arrays) {
+            const std::uint8_t* d = table + r * rowBytes + col.offset;
+            const int half = col.wide ? 8 : 4;
+            const std::uint64_t count = big(d, half);
+            const std::uint64_t at = big(d + half, half);
+            const auto room = static_cast<std::uint64_t>(heapEnd - heapStart);
+            if (count > room / static_cast<std::uint64_t>(col.elementBytes) || at > room ||
+                count * static_cast<std::uint64_t>(col.elementBytes) > room - at)
+                return bad;
+        }
+    return {};
+}
+
 }  // namespace
 
-std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& fits) {
-    std::int64_t imageBytes = 0;
-    if (std::string message = CheckTileHeader(ext, imageBytes); !message.empty()) return message;
+namespace {
 
-    // The file up to the end of the table, in memory, grown as the bytes arrive so that a
-    // header claiming more than the file holds costs nothing.
-    const std::int64_t size = ext.dataStart + ext.dataBytes;
-    std::vector<char> file;
-    in.clear();
-    in.seekg(0);
-    constexpr std::int64_t kPiece = 1 << 20;
-    while (static_cast<std::int64_t>(file.size()) < size) {
-        const std::int64_t at = static_cast<std::int64_t>(file.size());
-        const std::int64_t want = std::min(kPiece, size - at);
-        file.resize(static_cast<std::size_t>(at + want));
-        if (ReadSome(in, reinterpret_cast<std::uint8_t*>(file.data() + at), want) < want)
-            return "Image compressée tronquée";
-    }
-    // cfitsio wants the whole last block.
-    file.resize(static_cast<std::size_t>((size + 2879) / 2880 * 2880), 0);
-
+// Decompresses with cfitsio: the image alone, as a FITS file, into `fits`.
+std::string RunCfitsio(std::vector<char>& file, const ImageExtension& ext, std::int64_t imageBytes,
+                       std::string& fits) {
     int status = 0;
     fitsfile* source = nullptr;
     void* memory = file.data();
@@ -332,6 +417,83 @@ std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::st
     if (source) fits_close_file(source, &ignored);
     std::free(outMemory);
     return message;
+}
+
+// cfitsio has faulted on hostile tiles that pass every check made here (its Rice decoder reads
+// past its input), so it runs in a child process: a fault there ends the child, and the load
+// ends with a message. The child sends a flag byte, then the FITS file or the message.
+template <typename Work>
+std::string Isolated(const Work& work, std::int64_t maxBytes, std::string& fits) {
+    const std::string failed = "Image compressée illisible";
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return failed;
+    const pid_t child = fork();
+    if (child < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return failed;
+    }
+    if (child == 0) {
+        close(pipeFds[0]);
+        std::string out;
+        const std::string message = work(out);
+        const std::string reply = (message.empty() ? "1" : "0") + (message.empty() ? out : message);
+        const char* p = reply.data();
+        std::size_t left = reply.size();
+        while (left > 0) {
+            const ssize_t n = write(pipeFds[1], p, left);
+            if (n <= 0) _exit(1);
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    std::string reply;
+    char buffer[1 << 16];
+    bool tooLong = false;
+    for (;;) {
+        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (static_cast<std::int64_t>(reply.size()) + n > maxBytes + 1) tooLong = true;
+        if (!tooLong) reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty()) return failed;
+    if (reply[0] != '1') return reply.substr(1);
+    fits = reply.substr(1);
+    return {};
+}
+
+}  // namespace
+
+std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& fits) {
+    std::int64_t imageBytes = 0;
+    if (std::string message = CheckTileHeader(ext, imageBytes); !message.empty()) return message;
+
+    // The file up to the end of the table, in memory, grown as the bytes arrive so that a
+    // header claiming more than the file holds costs nothing.
+    const std::int64_t size = ext.dataStart + ext.dataBytes;
+    std::vector<char> file;
+    in.clear();
+    in.seekg(0);
+    constexpr std::int64_t kPiece = 1 << 20;
+    while (static_cast<std::int64_t>(file.size()) < size) {
+        const std::int64_t at = static_cast<std::int64_t>(file.size());
+        const std::int64_t want = std::min(kPiece, size - at);
+        file.resize(static_cast<std::size_t>(at + want));
+        if (ReadSome(in, reinterpret_cast<std::uint8_t*>(file.data() + at), want) < want)
+            return "Image compressée tronquée";
+    }
+    if (std::string message = CheckDescriptors(ext, file); !message.empty()) return message;
+    // cfitsio wants the whole last block.
+    file.resize(static_cast<std::size_t>((size + 2879) / 2880 * 2880), 0);
+    return Isolated([&](std::string& out) { return RunCfitsio(file, ext, imageBytes, out); },
+                    imageBytes + 2880 * 64, fits);
 }
 
 }  // namespace pelorin::detail
