@@ -52,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 32:
             RequireShape(image.pixels32, image.height, image.width);
             break;
+        case 64:
+            RequireShape(image.pixels64, image.height, image.width);
+            break;
         case -32:
             RequireShape(image.pixelsR32, image.height, image.width);
             break;

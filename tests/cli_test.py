@@ -190,6 +190,25 @@ class Converter(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"not a FITS or PIC file", r.stderr)
 
+    def test_png_holds_the_pixels_of_the_bmp(self):
+        fits(self.path("m51.fit"), 5, 3, [v * 37 % 200 for v in range(15)])
+        for extra in ((), ("--bmp24",)):
+            for fmt in ("bmp", "png"):
+                r = run("--palettes", PALETTES, "--lut", "heat", "--quiet", "--format", fmt,
+                        *extra, self.path("m51.fit"))
+                self.assertEqual(r.returncode, 0, r.stderr)
+            bmp, png = Image.open(self.path("m51.bmp")), Image.open(self.path("m51.png"))
+            self.assertEqual(png.format, "PNG")
+            self.assertEqual(png.mode, "RGB" if extra else "P")
+            self.assertEqual(list(png.convert("RGB").getdata()),
+                             list(bmp.convert("RGB").getdata()))
+        # A PNG source is not written over by its own rendering.
+        before = open(self.path("m51.png"), "rb").read()
+        r = run("--palettes", PALETTES, "--format", "png", self.path("m51.png"))
+        self.assertIn(b"fichier source", r.stdout + r.stderr)
+        self.assertEqual(open(self.path("m51.png"), "rb").read(), before)
+        self.assertEqual(run("--format", "gif", self.path("m51.fit")).returncode, 2)
+
     def test_usage(self):
         r = run()
         self.assertEqual(r.returncode, 2)

@@ -577,7 +577,7 @@ TEST(FitsHeaderMessages, RejectedCardsGiveTheirMessageAndNoImage) {
         {Basic(8, -2, 2), "Mot clé \"NAXIS1 < 0\""},
         {Basic(8, 2, -2), "Mot clé \"NAXIS2 < 0\""},
         {With(Basic(8, 2, 2), {Card("NAXIS3", "-1")}), "Mot clé \"NAXIS3 < 0\""},
-        {Basic(64, 2, 2), "Mot clé \"BITPIX = 64\" ?"},
+        {Basic(24, 2, 2), "Mot clé \"BITPIX = 24\" ?"},
         {Basic(12, 2, 2), "Mot clé \"BITPIX = 12\" ?"},
         {Basic(-16, 2, 2), "Mot clé \"BITPIX = -16\" ?"},
         // No BITPIX card: the read stops after the first block with the size already known.

@@ -41,6 +41,7 @@ constexpr const char* kUsage =
     "                      or its index 0..14 (default None)\n"
     "  --threshold TEXT    filter threshold: only pixels below it are filtered (default 9E99)\n"
     "  --bmp24             write 24-bit BMP files (\"Force le format BMP 24 bits\")\n"
+    "  --format bmp|png    file format written (default bmp); a PNG holds the BMP's pixels\n"
     "  --own-colours       show pictures in their own colours (\"Palette du bitmap\");\n"
     "                      default: turn them into grey levels (\"Palette modifiable\")\n"
     "  --caption           print each file's status caption on standard output\n"
@@ -58,6 +59,7 @@ struct Options {
     std::optional<std::string> dest;
     int mode = kModeHeader;
     std::optional<std::string> lut, itt, palettes, plane, filter, threshold;
+    OutputFormat format = OutputFormat::Bmp;
     bool bmp24 = false, ownColours = false, caption = false, header = false, quiet = false;
     bool keepGoing = false;
     std::vector<std::string> files;
@@ -150,6 +152,10 @@ Options Parse(int argc, char** argv) {
             o.filter = value();
         } else if (a == "--threshold") {
             o.threshold = value();
+        } else if (a == "--format") {
+            const std::string f = value();
+            if (f != "bmp" && f != "png") UsageError("unknown format '" + f + "'");
+            o.format = f == "png" ? OutputFormat::Png : OutputFormat::Bmp;
         } else if (a == "--bmp24") {
             o.bmp24 = true;
         } else if (a == "--own-colours" || a == "--own-colors") {
@@ -205,6 +211,7 @@ void Configure(Viewer& v, const Options& o) {
     }
     if (o.threshold) v.controls.filterThresholdText = *o.threshold;
     v.controls.force24Bit = o.bmp24;
+    v.controls.outputFormat = o.format;
     v.controls.pictureColours = o.ownColours ? PictureColours::Own : PictureColours::Adjustable;
     if (o.dest) {
         // Relative to the shell's folder, not to each file's.

@@ -57,6 +57,9 @@ class LevelMap {
 inline std::int64_t KeyOf(std::int32_t s) {
     return s;
 }
+inline std::int64_t KeyOf(std::int64_t s) {
+    return s;
+}
 inline std::int64_t KeyOf(float s) {
     std::int32_t bits;
     std::memcpy(&bits, &s, sizeof bits);
@@ -72,6 +75,10 @@ T ValueOf(std::int64_t key);
 template <>
 std::int32_t ValueOf<std::int32_t>(std::int64_t key) {
     return static_cast<std::int32_t>(key);
+}
+template <>
+std::int64_t ValueOf<std::int64_t>(std::int64_t key) {
+    return key;
 }
 template <>
 float ValueOf<float>(std::int64_t key) {
@@ -157,6 +164,11 @@ class BoundaryLevels {
         }
         // A zero scale: the same level for every finite value, but not for infinities.
         if (dir_ == 0) return map_(s);
+        // The extreme 64-bit integers are keys the sentinels share: computed directly.
+        if constexpr (std::is_same_v<T, std::int64_t>) {
+            if (s == std::numeric_limits<T>::max() || s == std::numeric_limits<T>::min())
+                return map_(s);
+        }
         int level = static_cast<int>(std::clamp(map_.estimate(static_cast<double>(s)), 0.0, 255.0));
         const std::int64_t key = KeyOf(s);
         // The sentinels at 0 and 256 stop both walks.

@@ -43,11 +43,24 @@ bool WildcardMatch(const char* mask, const char* name) {
 
 FileKind FileKindOf(const std::string& path) {
     const std::string ext = LowerExtension(path);
-    if (InList(ext, {".fit", ".fts", ".fits"})) return FileKind::Fits;
+    if (InList(ext, {".fit", ".fts", ".fits", ".fz"})) return FileKind::Fits;
+    // gzip-compressed FITS files go by the extension under ".gz".
+    if (ext == ".gz" && path.size() > 3 &&
+        InList(LowerExtension(path.substr(0, path.size() - 3)), {".fit", ".fts", ".fits"}))
+        return FileKind::Fits;
     if (ext == ".pic") return FileKind::Pic;
     if (InList(ext, {".bmp", ".dib", ".gif", ".jif", ".jpg", ".jpeg", ".tga", ".rle", ".pcx"}))
         return FileKind::Picture;
     return FileKind::Other;
+}
+
+std::string DecompressedName(const std::string& path) {
+    const std::string ext = LowerExtension(path);
+    const bool gzipFits = FileKindOf(path) == FileKind::Fits && ext == ".gz";
+    // fpack names its files the same way: m51.fits.fz.
+    const bool packedFits = ext == ".fz" && path.size() > 3 &&
+                            FileKindOf(path.substr(0, path.size() - 3)) == FileKind::Fits;
+    return gzipFits || packedFits ? path.substr(0, path.size() - 3) : path;
 }
 
 bool MatchesMasks(const std::string& name, const std::string& masks) {

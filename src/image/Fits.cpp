@@ -10,12 +10,15 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
 #include "base/Errors.h"
 #include "base/NumberText.h"
 #include "base/TextEncoding.h"
+#include "image/FitsSources.h"
 #include "image/ReaderSupport.h"
 #include "image/Readers.h"
 
@@ -31,6 +34,27 @@ std::int32_t IntegerValue(std::string_view value) {
     std::int32_t v = 0;
     if (!TryParseInteger(value, v)) ThrowInvalidInteger(Windows1252ToUtf8(value));
     return v;
+}
+
+// A 64-bit integer in plain decimal, or none.
+std::optional<std::int64_t> Integer64Value(std::string_view text) {
+    constexpr std::nullopt_t none = std::nullopt;
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
+    if (i == text.size()) return none;
+    std::uint64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return none;
+        if (magnitude > (std::uint64_t{1} << 63) / 10) return none;
+        magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        if (magnitude > (std::uint64_t{1} << 63)) return none;
+    }
+    if (negative)
+        return magnitude == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
+                                                     : -static_cast<std::int64_t>(magnitude);
+    if (magnitude >= (std::uint64_t{1} << 63)) return none;
+    return static_cast<std::int64_t>(magnitude);
 }
 
 long double ExtendedValue(std::string_view value) {
@@ -116,6 +140,7 @@ struct HeaderRead {
             image.headerLow = RealValue(value);
         } else if (key == "BLANK") {
             info.blank = RealValue(value);
+            info.blank64 = Integer64Value(value);
         } else if (key == "CTYPE1") {
             wcs.ctype1 = std::string(value);
         } else if (key == "CTYPE2") {
@@ -212,7 +237,10 @@ struct Scaling {
     long double bscale;
     long double bzero;
     bool identity() const { return bscale == 1.0L && bzero == 0.0L; }
-    double operator()(double v) const {
+    // Any stored value goes to extended precision directly, which holds a 64-bit integer
+    // whole (and every other kind as a double would).
+    template <typename V>
+    double operator()(V v) const {
         return static_cast<double>(bscale * static_cast<long double>(v) + bzero);
     }
 };
@@ -233,6 +261,9 @@ inline float Real32(const std::uint8_t* b) {
     float f;
     std::memcpy(&f, &u, sizeof f);
     return f;
+}
+inline std::int64_t Raw64(const std::uint8_t* b) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(Bits32(b)) << 32) | Bits32(b + 4));
 }
 inline double Real64(const std::uint8_t* b) {
     std::uint64_t u = (static_cast<std::uint64_t>(Bits32(b)) << 32) | Bits32(b + 4);
@@ -327,7 +358,7 @@ PlaneStats ReadWideValues(std::istream& file, std::int64_t bytesInFile,
             file, bytesInFile, g, pixels,
             [fetch, scale](const std::uint8_t* p, T& s) {
                 s = fetch(p);
-                return scale(static_cast<double>(s));
+                return scale(s);
             },
             stats);
     stats.addRepeated(scale(0.0), g.height * g.width - consumed);
@@ -335,7 +366,9 @@ PlaneStats ReadWideValues(std::istream& file, std::int64_t bytesInFile,
 }
 
 PlaneStats ReadPlaneOfKind(std::istream& file, std::int64_t bytesInFile,
-                           const detail::PlaneLayout& g, ImageState& image, double blank) {
+                           const detail::PlaneLayout& g, ImageState& image,
+                           const FitsHeaderInfo& info) {
+    const double blank = info.blank;
     const Scaling scale{image.bscale, image.bzero};
     const int rows = static_cast<int>(std::min<std::int64_t>(g.height, kMaxImageSide));
     const int cols = static_cast<int>(std::min<std::int64_t>(g.width, kMaxImageSide));
@@ -356,6 +389,12 @@ PlaneStats ReadPlaneOfKind(std::istream& file, std::int64_t bytesInFile,
                                   [blankRaw](const std::uint8_t* p) {
                                       const auto raw = static_cast<std::int32_t>(Bits32(p));
                                       return raw == blankRaw ? 0 : raw;
+                                  });
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+            return ReadWideValues(file, bytesInFile, g, pixels, scale,
+                                  [blank64 = info.blank64](const std::uint8_t* p) {
+                                      const std::int64_t raw = Raw64(p);
+                                      return blank64 && raw == *blank64 ? std::int64_t{0} : raw;
                                   });
         } else if constexpr (std::is_same_v<T, float>) {
             return ReadWideValues(file, bytesInFile, g, pixels, scale,
@@ -420,11 +459,11 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
     return read.info;
 }
 
-void ReadFitsImage(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
-                   const MessageWords& words) {
-    const FitsHeaderInfo info = ReadFitsHeader(file, image, wcs, zoom, words);
-    if (image.height == 0) return;
+namespace {
 
+// Reads the data of the header just read, from the current position of `file`.
+void ReadFitsData(std::istream& file, ImageState& image, const FitsHeaderInfo& info,
+                  const MessageWords& words) {
     image.dataMax = -1e100;
     image.dataMin = 1e100;
     // NAXIS3 = 0 leaves the plane count at 1: the data are read as a single plane.
@@ -463,7 +502,7 @@ void ReadFitsImage(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWind
         if (bytesInFile >= 0) bytesInFile -= skip;
     }
 
-    const PlaneStats stats = ReadPlaneOfKind(file, bytesInFile, layout, image, info.blank);
+    const PlaneStats stats = ReadPlaneOfKind(file, bytesInFile, layout, image, info);
 
     image.height = std::min(image.height, kMaxImageSide);
     image.width = std::min(image.width, kMaxImageSide);
@@ -472,8 +511,22 @@ void ReadFitsImage(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWind
     stats.accumulator().finish(image.mean, image.sigma);
 }
 
+}  // namespace
+
+void ReadFitsImage(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
+                   const MessageWords& words) {
+    FitsHeaderInfo info = ReadFitsHeader(file, image, wcs, zoom, words);
+    if (image.height > 0) return ReadFitsData(file, image, info, words);
+    // An empty primary array: the image may be in an extension.
+    std::unique_ptr<std::istream> owned;
+    if (std::istream* data = detail::OpenImageExtension(file, image, wcs, zoom, words, info, owned))
+        ReadFitsData(*data, image, info, words);
+}
+
 void ReadFitsImage(const std::string& fileName, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
                    const MessageWords& words) {
+    if (detail::IsGzipFitsName(fileName))
+        return detail::ReadGzipFits(fileName, image, wcs, zoom, words);
     std::ifstream file = detail::OpenForReading(fileName);
     ReadFitsImage(file, image, wcs, zoom, words);
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "image/FitsSources.h"
 #include "image/ReaderSupport.h"
 #include "image/Readers.h"
 
@@ -92,11 +93,13 @@ bool ListFitsHeader(std::istream& file, HeaderText& text, std::string& errorText
         if (end || got < kBlockSize) break;
     }
     // Reaching the end of the file before END still lists what the header holds.
+    if (end) detail::AppendExtensionListing(file, text);
     return true;
 }
 
 bool ListFitsHeader(const std::string& path, HeaderText& text, std::string& errorText,
                     const MessageWords& words) {
+    if (detail::IsGzipFitsName(path)) return detail::ListGzipFits(path, text, errorText, words);
     std::ifstream file = detail::OpenForReading(path);
     return ListFitsHeader(file, text, errorText, words);
 }

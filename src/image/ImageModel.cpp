@@ -11,7 +11,7 @@ void StatsAccumulator::finish(long double& mean, long double& sigma) const {
 }
 
 void ResetImageArrays(ImageState& image) {
-    for (int bitpix : {8, 16, 32, -32, -64})
+    for (int bitpix : {8, 16, 32, 64, -32, -64})
         VisitPixelKind(bitpix, [&](auto kind) {
             using T = typename decltype(kind)::type;
             PixelsOf<T>(image).reset();
@@ -44,10 +44,11 @@ double StoredValue(const ImageState& image, int row, int column) {
     });
 }
 
+// From the stored value itself, so that a 64-bit integer enters the scaling whole.
 double PhysicalValue(const ImageState& image, int row, int column) {
-    return VisitPixelKind(image.bitpix, [&](auto) {
-        return static_cast<double>(
-            image.bscale * static_cast<long double>(StoredValue(image, row, column)) + image.bzero);
+    return VisitPixels(image, [&](const auto& pixels, const auto&) {
+        return static_cast<double>(image.bscale * static_cast<long double>(pixels[row][column]) +
+                                   image.bzero);
     });
 }
 

@@ -66,7 +66,7 @@ struct ImageState {
     std::int32_t height = 0;  // 0: the last read produced no image
     std::int32_t planeCount = 1;
     std::int32_t currentPlane = 1;
-    std::int32_t bitpix = 0;  // 8, 16, 32, -32 or -64 (a picture drawn directly: its own depth)
+    std::int32_t bitpix = 0;  // 8, 16, 32, 64, -32 or -64 (a picture drawn directly: its own depth)
     long double bzero = 0;
     long double bscale = 1;
     double headerLow = 0;
@@ -80,11 +80,13 @@ struct ImageState {
     PixelArray<std::uint8_t> pixels8;
     PixelArray<std::int16_t> pixels16;
     PixelArray<std::int32_t> pixels32;
+    PixelArray<std::int64_t> pixels64;
     PixelArray<float> pixelsR32;
     PixelArray<double> pixelsR64;
     PixelArray<std::uint8_t> source8;
     PixelArray<std::int16_t> source16;
     PixelArray<std::int32_t> source32;
+    PixelArray<std::int64_t> source64;
     PixelArray<float> sourceR32;
     PixelArray<double> sourceR64;
     double sourceDataMin = 0;
@@ -156,7 +158,7 @@ struct StatsAccumulator {
 };
 
 // ---- Pixel kinds ----
-// The pixel kinds, named by their FITS BITPIX: 8 (unsigned bytes), 16 and 32 (signed
+// The pixel kinds, named by their FITS BITPIX: 8 (unsigned bytes), 16, 32 and 64 (signed
 // integers), -32 and -64 (IEEE reals). Code that works on the pixels is written once as a
 // template over the stored type T and reached through these two dispatchers, so that adding
 // a kind means adding it here.
@@ -178,6 +180,8 @@ auto VisitPixelKind(int bitpix, F&& f) {
             return f(PixelKind<std::int16_t>{});
         case 32:
             return f(PixelKind<std::int32_t>{});
+        case 64:
+            return f(PixelKind<std::int64_t>{});
         case -32:
             return f(PixelKind<float>{});
         case -64:
@@ -196,6 +200,8 @@ auto& PixelsOf(Image& image) {
         return image.pixels16;
     else if constexpr (std::is_same_v<T, std::int32_t>)
         return image.pixels32;
+    else if constexpr (std::is_same_v<T, std::int64_t>)
+        return image.pixels64;
     else if constexpr (std::is_same_v<T, float>)
         return image.pixelsR32;
     else
@@ -209,6 +215,8 @@ auto& SourceOf(Image& image) {
         return image.source16;
     else if constexpr (std::is_same_v<T, std::int32_t>)
         return image.source32;
+    else if constexpr (std::is_same_v<T, std::int64_t>)
+        return image.source64;
     else if constexpr (std::is_same_v<T, float>)
         return image.sourceR32;
     else
@@ -237,7 +245,8 @@ void SaveSourceStatistics(ImageState& image);
 void RestoreSource(ImageState& image);
 double PhysicalValue(const ImageState& image, int row, int column);
 
-// Stored value at [row][column] of the array named by bitpix, as a real; 0 for any other kind.
+// Stored value at [row][column] of the array named by bitpix, as a real (64-bit integers
+// rounded to the nearest double); 0 for any other kind.
 double StoredValue(const ImageState& image, int row, int column);
 
 }  // namespace pelorin

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <string>
 
 #include "image/ImageModel.h"
@@ -15,7 +16,10 @@ namespace pelorin {
 
 // What the FITS header reader hands back to the data reader besides ImageState.
 struct FitsHeaderInfo {
-    double blank = 0;             // BLANK value, 0 when the header has none
+    double blank = 0;  // BLANK value, 0 when the header has none
+    // BLANK of 64-bit integer data, read from the text itself: a double cannot hold every
+    // such value. None when the header has none or it is no integer.
+    std::optional<std::int64_t> blank64;
     std::int64_t dataOffset = 0;  // byte position after the header (blocks read x 2880)
 };
 

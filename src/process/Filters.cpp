@@ -238,11 +238,19 @@ class PlainWorker {
                                    static_cast<long double>(rows[i][x + j - h]);
                         }
                     v = acc / divisor;
-                    if constexpr (kIsInteger<T>) {
+                    if constexpr (kIsInteger<T> && sizeof(T) < 8) {
                         v = std::min(std::max(v, Range<T>::lo), Range<T>::hi);
                         // Through a double, exact for these whole numbers: a direct conversion
                         // switches the x87 rounding mode twice per pixel.
                         out[x] = static_cast<T>(static_cast<double>((v + magic) - magic));
+                    } else if constexpr (kIsInteger<T>) {
+                        // 64-bit values are beyond both the magic number and a double: the
+                        // rounding stays in extended precision, where the clipped range is
+                        // exact.
+                        v = std::min(std::max(v, Range<T>::lo), Range<T>::hi);
+                        const long double r = RoundToEven(v);
+                        out[x] =
+                            r >= Range<T>::hi ? std::numeric_limits<T>::max() : static_cast<T>(r);
                     } else {
                         out[x] = static_cast<T>(RoundToEven(v));
                     }
@@ -471,7 +479,8 @@ void RunWorkers(const Planes<T>& pl, int h, const Kernel& k, long double thresho
 template <typename T>
 bool TryExact(const Planes<T>& pl, const Kernel& k, long double threshold, long double bscale,
               long double bzero, FilterStats& stats) {
-    if constexpr (!kIsInteger<T>) {
+    if constexpr (!kIsInteger<T> || sizeof(T) == 8) {
+        // Reals, and 64-bit integers whose weighted sums do not fit the integer accumulator.
         return false;
     } else {
         if (!ExtremesFollowValues(bscale, bzero)) return false;

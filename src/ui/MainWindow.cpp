@@ -109,6 +109,15 @@ QString MainWindow::selectedFolder() const {
     return index.isValid() ? folderModel_->filePath(index) : QString();
 }
 
+QString MainWindow::outputFormatName() const {
+    return viewer_->controls.outputFormat == OutputFormat::Png ? QStringLiteral("png")
+                                                               : QStringLiteral("bmp");
+}
+
+void MainWindow::setOutputFormatName(const QString& name) {
+    formatChooser->setCurrentIndex(name == QStringLiteral("png") ? 1 : 0);
+}
+
 QString MainWindow::destinationText() const {
     return destinationEdit->text();
 }

@@ -64,6 +64,9 @@ class MainWindow : public QDialog {
     // The folder the file list shows.
     QString listFolder() const { return listFolder_; }
 
+    // The batch's file format as remembered in the settings: "bmp" or "png".
+    QString outputFormatName() const;
+    void setOutputFormatName(const QString& name);
     QString destinationText() const;
     void setDestinationText(const QString& text);
 
@@ -167,6 +170,7 @@ class MainWindow : public QDialog {
     QToolButton* destinationBrowse = nullptr;
     QPushButton* saveBmpButton = nullptr;
     QCheckBox* force24BitBox = nullptr;
+    QComboBox* formatChooser = nullptr;
     QPushButton* closeButton = nullptr;
     QTimer* redrawTicker = nullptr;
 };

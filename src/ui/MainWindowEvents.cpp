@@ -133,6 +133,11 @@ void MainWindow::wireEvents() {
     connect(fullSizeButton, &QPushButton::clicked, this, [this] { onFullSizeView(); });
 
     connect(destinationBrowse, &QToolButton::clicked, this, [this] { onBrowseDestination(); });
+    connect(formatChooser, &QComboBox::currentIndexChanged, this, [this](int index) {
+        viewer_->controls.outputFormat = index == 1 ? OutputFormat::Png : OutputFormat::Bmp;
+        saveBmpButton->setText(
+            QString::fromStdString(SaveButtonText(viewer_->controls.outputFormat)));
+    });
     connect(saveBmpButton, &QPushButton::clicked, this,
             [this, &v] { runEvent([&v] { v.saveSelectedAsBmp(); }); });
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);

@@ -227,7 +227,13 @@ void MainWindow::buildControls() {
     saveBmpButton = MakeButton(QStringLiteral("Sauvegarde BMP"), "saveBmpButton", this);
     force24BitBox = new QCheckBox(QStringLiteral("Force le format BMP 24 bits"), this);
     force24BitBox->setObjectName(QStringLiteral("force24BitBox"));
+    // The file format of the batch: the button names it.
+    formatChooser = new QComboBox(this);
+    formatChooser->setObjectName(QStringLiteral("formatChooser"));
+    formatChooser->addItems({QStringLiteral("BMP"), QStringLiteral("PNG")});
+    formatChooser->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     saveRow->addWidget(saveBmpButton);
+    saveRow->addWidget(formatChooser);
     saveRow->addWidget(force24BitBox);
     saveRow->addStretch(1);
     left->addLayout(saveRow);

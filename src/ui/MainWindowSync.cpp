@@ -136,6 +136,9 @@ void MainWindow::syncFromModel() {
     {
         const QSignalBlocker b(force24BitBox);
         force24BitBox->setChecked(c.force24Bit);
+        const QSignalBlocker f(formatChooser);
+        formatChooser->setCurrentIndex(static_cast<int>(c.outputFormat));
+        saveBmpButton->setText(QString::fromStdString(SaveButtonText(c.outputFormat)));
     }
     flipHorizontalButton->setChecked(c.flipHorizontalShown);
     flipVerticalButton->setChecked(c.flipVerticalShown);

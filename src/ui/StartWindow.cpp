@@ -61,6 +61,7 @@ void StartWindow::readSettings() {
         rememberedDir_ = settings.value(QString::fromLatin1(kSettingsSourceFolder)).toString();
     if (settings.contains(QString::fromLatin1(kSettingsDestination)))
         rememberedDest_ = settings.value(QString::fromLatin1(kSettingsDestination)).toString();
+    rememberedFormat_ = settings.value(QString::fromLatin1(kSettingsFormat)).toString();
 }
 
 void StartWindow::writeSettings() {
@@ -70,6 +71,7 @@ void StartWindow::writeSettings() {
                        QString::fromLatin1(kSettingsApplication));
     settings.setValue(QString::fromLatin1(kSettingsSourceFolder), main_->selectedFolder());
     settings.setValue(QString::fromLatin1(kSettingsDestination), main_->destinationText());
+    settings.setValue(QString::fromLatin1(kSettingsFormat), main_->outputFormatName());
     settings.sync();
 }
 
@@ -110,6 +112,7 @@ void StartWindow::runMainWindow() {
     }
     if (!rememberedDest_.isEmpty()) main_->setDestinationText(rememberedDest_);
     pointer_ = QCursor::pos();
+    main_->setOutputFormatName(rememberedFormat_);
     placeMainWindowAtPointer();
     placementPending_ = true;
     main_->installEventFilter(this);

@@ -22,6 +22,7 @@ inline constexpr const char* kSettingsOrganisation = "Norvane";
 inline constexpr const char* kSettingsApplication = "PELORIN";
 inline constexpr const char* kSettingsSourceFolder = "Dir";
 inline constexpr const char* kSettingsDestination = "Dest";
+inline constexpr const char* kSettingsFormat = "Format";  // "bmp" or "png"
 
 class StartWindow : public QWidget {
     Q_OBJECT
@@ -67,6 +68,7 @@ class StartWindow : public QWidget {
     // The main window's frame is only known once it is on the screen: until then its
     // placement is done again as soon as the frame shows up.
     bool placementPending_ = false;
+    QString rememberedFormat_;
     bool started_ = false;
     bool settingsWritten_ = false;
 };

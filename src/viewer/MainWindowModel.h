@@ -89,13 +89,15 @@ struct FileMask {
 };
 
 // The masks offered for the file list, in order; the first is the list's mask at start.
-// Every mask for FITS files also lists "*.fits", the long form other programs write.
+// Every mask for FITS files also lists "*.fits", the long form other programs write, and the
+// compressed forms archives ship.
 inline const std::vector<FileMask>& FileMasks() {
     static const std::vector<FileMask> masks = {
         {"All files",
-         "*.fit;*.fits;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;*.gif;*.tga;*.rle;*.pcx"},
-        {"FITS,PIC", "*.fit;*.fits;*.fts;*.pic"},
-        {"FITS", "*.fit;*.fits;*.fts"},
+         "*.fit;*.fits;*.fts;*.fit.gz;*.fits.gz;*.fts.gz;*.fz;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;"
+         "*.jif;*.gif;*.tga;*.rle;*.pcx"},
+        {"FITS,PIC", "*.fit;*.fits;*.fts;*.fit.gz;*.fits.gz;*.fts.gz;*.fz;*.pic"},
+        {"FITS", "*.fit;*.fits;*.fts;*.fit.gz;*.fits.gz;*.fts.gz;*.fz"},
         {"PIC", "*.pic"},
         {"BMP", "*.bmp;*.dib"},
         {"JPEG", "*.jpg;*.jpeg"},
@@ -121,6 +123,19 @@ inline const std::vector<std::string>& FilterNames() {
 // values are the radio buttons' order.
 enum class PictureColours { Own = 0, Adjustable = 1 };
 
+// The file format the batch writes.
+enum class OutputFormat { Bmp = 0, Png = 1 };
+
+// Extension of the files of a format, with its dot.
+inline const char* OutputExtension(OutputFormat f) {
+    return f == OutputFormat::Png ? ".png" : ".bmp";
+}
+
+// The caption of the save button: "Sauvegarde BMP", or the chosen format in its place.
+inline std::string SaveButtonText(OutputFormat f) {
+    return f == OutputFormat::Png ? "Sauvegarde PNG" : "Sauvegarde BMP";
+}
+
 struct MainWindowModel {
     std::string lowText;                       // "Min:"
     std::string highText;                      // "Max:"
@@ -132,11 +147,12 @@ struct MainWindowModel {
     ScrollBarModel lowBar;
     ScrollBarModel highBar;
     PictureColours pictureColours = PictureColours::Adjustable;
-    int thresholdMode = 0;             // threshold mode
-    ComboModel lutList;                // LUT
-    ComboModel ittList;                // ITT
-    ComboModel filterList;             // filter
-    bool force24Bit = false;           // "Force le format BMP 24 bits"
+    int thresholdMode = 0;    // threshold mode
+    ComboModel lutList;       // LUT
+    ComboModel ittList;       // ITT
+    ComboModel filterList;    // filter
+    bool force24Bit = false;  // "Force le format BMP 24 bits"
+    OutputFormat outputFormat = OutputFormat::Bmp;
     bool flipVerticalShown = false;    // vertical flip
     bool flipHorizontalShown = false;  // horizontal flip
     bool displayControlsEnabled = false;

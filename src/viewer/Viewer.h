@@ -187,7 +187,7 @@ class Viewer {
     void saveSelectedAsBmp(const BatchObserver* observer = nullptr,
                            const std::vector<FileIdentity>& otherSources = {});
     // Destination path of an entry for the destination text (relative to the list's folder).
-    std::string destinationPath(const std::string& entryName) const;
+    std::string destinationPath(const std::string& fileName) const;
 
     // ---- Zoom and readout ----
     void previewMouseMove(unsigned flags, int x, int y);

@@ -6,6 +6,8 @@
 #include "base/Errors.h"
 #include "base/FileChecks.h"
 #include "base/NumberText.h"
+#include "image/FileKinds.h"
+#include "process/Png.h"
 #include "viewer/Viewer.h"
 
 namespace pelorin {
@@ -38,7 +40,9 @@ std::string KeepReason(const std::string& destination, const std::string& source
 
 }  // namespace
 
-std::string Viewer::destinationPath(const std::string& entryName) const {
+std::string Viewer::destinationPath(const std::string& fileName) const {
+    // A gzip-compressed file is named after the file inside it: m51.fits.gz gives m51.bmp.
+    const std::string entryName = DecompressedName(fileName);
     std::string path = controls.destination;
     if (path.empty() || path.back() != kPathSeparator) path.push_back(kPathSeparator);
     // The extension is the part from the last "." of the name; a name without one gets
@@ -46,7 +50,8 @@ std::string Viewer::destinationPath(const std::string& entryName) const {
     const auto dot = entryName.rfind('.');
     const auto cut = entryName.find_last_of("/\\:");
     const bool hasExtension = dot != std::string::npos && (cut == std::string::npos || dot > cut);
-    path += (hasExtension ? entryName.substr(0, dot) : entryName) + ".bmp";
+    path += (hasExtension ? entryName.substr(0, dot) : entryName) +
+            OutputExtension(controls.outputFormat);
     // A relative destination is relative to the folder shown in the list, where the
     // window keeps its working directory.
     fs::path p(path);
@@ -96,7 +101,10 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer,
             controls.status = report.reason;
         } else {
             if (controls.force24Bit) displayBitmap.convertTo24();
-            displayBitmap.saveBmpFile(destination);
+            if (controls.outputFormat == OutputFormat::Png)
+                SavePngFile(displayBitmap, destination);
+            else
+                displayBitmap.saveBmpFile(destination);
             report.destination = destination;
         }
         ++done;

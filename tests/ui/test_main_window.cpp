@@ -156,8 +156,8 @@ TEST_F(MainWindow, StartsWithItsCaptionsAndOnlyTheFileControlsEnabled) {
     EXPECT_EQ(h.widget<QRadioButton>("pictureColoursItem1")->text(),
               QStringLiteral("Palette modifiable"));
     EXPECT_EQ(h.text("fileField"),
-              QStringLiteral("*.fit;*.fits;*.fts;*.pic;*.bmp;*.dib;*.jpg;*.jpeg;*.jif;"
-                             "*.gif;*.tga;*.rle;*.pcx"));
+              QStringLiteral("*.fit;*.fits;*.fts;*.fit.gz;*.fits.gz;*.fts.gz;*.fz;*.pic;*.bmp;"
+                             "*.dib;*.jpg;*.jpeg;*.jif;*.gif;*.tga;*.rle;*.pcx"));
 
     for (const char* name :
          {"lowEdit", "highEdit", "lowBarWidget", "highBarWidget", "zoomWholeButton",
@@ -229,13 +229,14 @@ TEST_F(MainWindow, ListShowsTheFolderThroughItsMaskCaseInsensitivelyAndSorted) {
 
     auto* masks = h_->widget<QComboBox>("maskChooser");
     ASSERT_EQ(masks->count(), 10);
-    masks->setCurrentIndex(masks->findData(QStringLiteral("*.fit;*.fits;*.fts")));
+    const QString fits = QStringLiteral("*.fit;*.fits;*.fts;*.fit.gz;*.fits.gz;*.fts.gz;*.fz");
+    masks->setCurrentIndex(masks->findData(fits));
     names.clear();
     for (int i = 0; i < h_->list()->count(); ++i)
         names << h_->list()->item(i)->text();
     EXPECT_EQ(names,
               (QStringList{"a.fit", "bad.fit", "cube.fit", "tall.fts", "UPPER.FIT", "wide.fit"}));
-    EXPECT_EQ(h_->text("fileField"), QStringLiteral("*.fit;*.fits;*.fts"));
+    EXPECT_EQ(h_->text("fileField"), fits);
     masks->setCurrentIndex(masks->findData(QStringLiteral("*.pic")));
     EXPECT_EQ(h_->list()->count(), 0);
     // A mask typed under the tree filters the list too.

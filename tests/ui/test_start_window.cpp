@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QLineEdit>
 #include <QListWidget>
@@ -113,6 +114,21 @@ TEST_F(StartUp, ValuesOfAnotherKindLeaveTheDefaults) {
     });
     // Replaced by plain texts at the end.
     EXPECT_EQ(Store().value(QStringLiteral("Dest")).toString(), QStringLiteral("./"));
+}
+
+TEST_F(StartUp, TheOutputFormatIsRememberedAndNamedOnTheSaveButton) {
+    Store().setValue(QStringLiteral("Format"), QStringLiteral("png"));
+    run([](MainWindow& main) {
+        auto* button = main.findChild<QPushButton*>(QStringLiteral("saveBmpButton"));
+        auto* chooser = main.findChild<QComboBox*>(QStringLiteral("formatChooser"));
+        ASSERT_TRUE(button && chooser);
+        EXPECT_EQ(button->text(), QStringLiteral("Sauvegarde PNG"));
+        EXPECT_EQ(main.viewer().controls.outputFormat, OutputFormat::Png);
+        chooser->setCurrentIndex(0);
+        EXPECT_EQ(button->text(), QStringLiteral("Sauvegarde BMP"));
+        EXPECT_EQ(main.viewer().controls.outputFormat, OutputFormat::Bmp);
+    });
+    EXPECT_EQ(Store().value(QStringLiteral("Format")).toString(), QStringLiteral("bmp"));
 }
 
 TEST_F(StartUp, AnArgumentFolderReplacesTheRememberedOne) {

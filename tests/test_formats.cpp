@@ -1,0 +1,300 @@
+// FITS files of today's kinds: image extensions, gzip and tile compression, 64-bit integers.
+// Each must show exactly what a plain file with the same data and header shows; hostile
+// variants must end with a message.
+#include <zlib.h>
+
+#include <cstring>
+
+#include "ViewerFixture.h"
+#include "image/FileKinds.h"
+#include "image/Readers.h"
+
+#ifdef PELORIN_HAVE_CFITSIO
+#include <fitsio.h>
+#endif
+
+using namespace pelorin;
+using namespace pelorin::test;
+
+namespace {
+
+const std::vector<std::string> kWcs = {Card("CTYPE1", "'RA---TAN'"), Card("CTYPE2", "'DEC--TAN'"),
+                                       Card("CRVAL1", "150.0"),      Card("CRVAL2", "2.0"),
+                                       Card("CRPIX1", "3"),          Card("CRPIX2", "3"),
+                                       Card("CDELT1", "-0.001"),     Card("CDELT2", "0.001")};
+
+std::vector<std::string> ImageCards(int bitpix, int cols, int rows, int planes = 1) {
+    std::vector<std::string> c = {
+        Card("BITPIX", std::to_string(bitpix)), Card("NAXIS", planes > 1 ? "3" : "2"),
+        Card("NAXIS1", std::to_string(cols)), Card("NAXIS2", std::to_string(rows))};
+    if (planes > 1) c.push_back(Card("NAXIS3", std::to_string(planes)));
+    return c;
+}
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<std::uint8_t> Values16(int n, int planes = 1) {
+    std::vector<std::uint8_t> d;
+    for (int i = 0; i < n * planes; ++i)
+        PutBE16(d, static_cast<std::int16_t>((i * 7919) % 3001 - 1000));
+    return d;
+}
+
+void GzipTo(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    gzFile f = gzopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    ASSERT_EQ(gzwrite(f, bytes.data(), static_cast<unsigned>(bytes.size())),
+              static_cast<int>(bytes.size()));
+    gzclose(f);
+}
+
+}  // namespace
+
+class Formats : public ViewerTest {
+  protected:
+    // The BMP of a click on `name` and its caption without the file name.
+    std::pair<std::vector<std::uint8_t>, std::string> Show(const std::string& name,
+                                                           const std::string& plane = "0") {
+        viewer->controls.planeText = plane;
+        Click(name);
+        std::string caption = viewer->controls.status;
+        if (const auto at = caption.find(name); at != std::string::npos)
+            caption.erase(at, name.size());
+        return {viewer->displayBitmap.toBmpBytes(), caption};
+    }
+    void ExpectSame(const std::string& a, const std::string& b, const std::string& plane = "0") {
+        const auto [bmpA, captionA] = Show(a, plane);
+        EXPECT_TRUE(viewer->image.loaded) << captionA;
+        const auto [bmpB, captionB] = Show(b, plane);
+        EXPECT_EQ(captionA, captionB);
+        EXPECT_TRUE(bmpA == bmpB) << a << " and " << b << " differ";
+    }
+    std::string Rejected(const std::string& name) {
+        Click(name);
+        EXPECT_FALSE(viewer->image.loaded);
+        return viewer->controls.status;
+    }
+};
+
+TEST_F(Formats, ImageExtensionInheritsAndSelectsPlanes) {
+    const auto data = Values16(6 * 5, 2);
+    const auto plain = Join(Join({Card("SIMPLE", "T")}, ImageCards(16, 6, 5, 2)),
+                            Join({Card("BZERO", "100")}, kWcs));
+    WriteFile(dir.file("plain.fit"), FitsFile(plain, data));
+
+    // Primary with no data but the world coordinates; the extension inherits them.
+    std::vector<std::uint8_t> file = FitsFile(
+        Join({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "0"), Card("EXTEND", "T")},
+             kWcs),
+        {});
+    // A table before the image, skipped by its size.
+    const auto table = FitsFile(
+        {Card("XTENSION", "'BINTABLE'"), Card("BITPIX", "8"), Card("NAXIS", "2"),
+         Card("NAXIS1", "10"), Card("NAXIS2", "300"), Card("PCOUNT", "0"), Card("GCOUNT", "1")},
+        std::vector<std::uint8_t>(3000, 0x55));
+    file.insert(file.end(), table.begin(), table.end());
+    const auto image = FitsFile(
+        Join(
+            Join({Card("XTENSION", "'IMAGE   '")}, ImageCards(16, 6, 5, 2)),
+            {Card("PCOUNT", "0"), Card("GCOUNT", "1"), Card("INHERIT", "T"), Card("BZERO", "100")}),
+        data);
+    file.insert(file.end(), image.begin(), image.end());
+    WriteFile(dir.file("ext.fit"), file);
+    ExpectSame("plain.fit", "ext.fit");
+    ExpectSame("plain.fit", "ext.fit", "2");
+    EXPECT_NE(viewer->controls.status.find(" ar:"), std::string::npos) << viewer->controls.status;
+
+    HeaderText text;
+    std::string error;
+    ASSERT_TRUE(ListFitsHeader(dir.file("ext.fit"), text, error, MessageWords{}));
+    const auto sep = std::find_if(text.begin(), text.end(),
+                                  [](const std::string& l) { return l.find("----") == 0; });
+    ASSERT_NE(sep, text.end());
+    EXPECT_EQ((sep - text.begin()) % 36, 0);
+    EXPECT_EQ(sep[1].substr(0, 20), "XTENSION= 'IMAGE   '");
+    EXPECT_EQ(text.size() - (sep - text.begin()) - 1, 36u);
+}
+
+TEST_F(Formats, HostileExtensionSizesEndWithAMessage) {
+    const auto primary =
+        FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "0")}, {});
+    for (const char* naxis1 : {"9223372036854775807", "4611686018427387904", "-5", "100000000"}) {
+        auto file = primary;
+        const auto ext = FitsFile(
+            {Card("XTENSION", "'BINTABLE'"), Card("BITPIX", "8"), Card("NAXIS", "2"),
+             Card("NAXIS1", naxis1), Card("NAXIS2", "4"), Card("PCOUNT", "0"), Card("GCOUNT", "1")},
+            {});
+        file.insert(file.end(), ext.begin(), ext.end());
+        const auto img =
+            FitsFile(Join({Card("XTENSION", "'IMAGE'")}, ImageCards(16, 4, 4)), Values16(16));
+        file.insert(file.end(), img.begin(), img.end());
+        WriteFile(dir.file("bad.fit"), file);
+        EXPECT_EQ(Rejected("bad.fit"), "Format non supporté.Mot clé \"NAXIS < 2\"") << naxis1;
+    }
+}
+
+TEST_F(Formats, GzipLoadsAsThePlainFileAndRefusesDamage) {
+    const auto plain =
+        FitsFile(Join(Join({Card("SIMPLE", "T")}, ImageCards(16, 7, 4)), kWcs), Values16(28));
+    WriteFile(dir.file("m51.fits"), plain);
+    GzipTo(dir.file("m51.fits.gz"), plain);
+    EXPECT_EQ(FileKindOf("x/M51.FITS.GZ"), FileKind::Fits);
+    EXPECT_EQ(FileKindOf("x/m51.tar.gz"), FileKind::Other);
+    ExpectSame("m51.fits", "m51.fits.gz");
+    EXPECT_EQ(viewer->destinationPath("m51.fits.gz"), viewer->destinationPath("m51.bmp"));
+    EXPECT_EQ(viewer->destinationPath("m51.fits.fz"), viewer->destinationPath("m51.bmp"));
+    HeaderText a, b;
+    std::string error;
+    ASSERT_TRUE(ListFitsHeader(dir.file("m51.fits.gz"), a, error, MessageWords{}));
+    ASSERT_TRUE(ListFitsHeader(dir.file("m51.fits"), b, error, MessageWords{}));
+    EXPECT_EQ(a, b);
+
+    auto damaged = ReadFile(dir.file("m51.fits.gz"));
+    damaged[damaged.size() / 2] ^= 0xFF;
+    damaged[damaged.size() / 2 + 1] ^= 0xFF;
+    WriteFile(dir.file("damaged.fit.gz"), damaged);
+    damaged.resize(damaged.size() / 2);
+    WriteFile(dir.file("cut.fts.gz"), damaged);
+    WriteFile(dir.file("plain.fit.gz"), plain);
+    for (const char* name : {"damaged.fit.gz", "cut.fts.gz", "plain.fit.gz"})
+        EXPECT_EQ(Rejected(name), "Format non supporté.Fichier gzip corrompu") << name;
+}
+
+TEST_F(Formats, GzipBombIsNotInflatedBeyondWhatTheHeaderNeeds) {
+    // 64 MB of blank cards after SIMPLE and BITPIX, never reaching END, in 64 kB.
+    gzFile f = gzopen(dir.file("bomb.fits.gz").c_str(), "wb9");
+    ASSERT_TRUE(f);
+    const std::string head = HeaderBlocks({Card("SIMPLE", "T"), Card("BITPIX", "16")});
+    gzwrite(f, head.data(), static_cast<unsigned>(head.size()));
+    const std::string blanks(1 << 20, ' ');
+    for (int i = 0; i < 64; ++i)
+        gzwrite(f, blanks.data(), static_cast<unsigned>(blanks.size()));
+    gzclose(f);
+    EXPECT_EQ(Rejected("bomb.fits.gz"), "Format non supporté.Mot clé \"END\" manquant");
+}
+
+TEST_F(Formats, SixtyFourBitIntegersKeepTheirValues) {
+    // Stored values near 2^62 that only the offset brings back to small physical values: a
+    // double could not tell them apart. The same physical values as 32-bit integers must
+    // look the same.
+    const long long big = 1LL << 62;
+    auto values = [&](int blankAt) {
+        std::vector<std::uint8_t> d64, d32;
+        for (int i = 0; i < 30; ++i) {
+            const std::int32_t v = (i * 37) % 500 - 250;
+            const long long stored = i == blankAt ? big + 999 : big + v;
+            for (int s = 56; s >= 0; s -= 8)
+                d64.push_back(
+                    static_cast<std::uint8_t>(static_cast<unsigned long long>(stored) >> s));
+            PutBE32(d32, v);
+        }
+        return std::pair{d64, d32};
+    };
+    const auto cards64 =
+        Join(Join({Card("SIMPLE", "T")}, ImageCards(64, 6, 5)),
+             {Card("BZERO", "-4611686018427387904"), Card("BLANK", "4611686018427388903")});
+    WriteFile(dir.file("i64.fit"), FitsFile(cards64, values(-1).first));
+    WriteFile(dir.file("i32.fit"),
+              FitsFile(Join({Card("SIMPLE", "T")}, ImageCards(32, 6, 5)), values(-1).second));
+    const auto [bmp64, caption64] = Show("i64.fit");
+    EXPECT_EQ(viewer->image.pixels64[4][0], big - 250);
+    EXPECT_EQ(PhysicalValue(viewer->image, 4, 0), -250);
+    const auto [bmp32, caption32] = Show("i32.fit");
+    EXPECT_TRUE(bmp64 == bmp32);
+    EXPECT_EQ(caption64, "  6x5  64 bits");
+    EXPECT_EQ(caption32, "  6x5  32 bits");
+
+    // BLANK, given beyond what a double holds exactly, still names its one value.
+    WriteFile(dir.file("blank.fit"), FitsFile(cards64, values(7).first));
+    Show("blank.fit");
+    EXPECT_EQ(viewer->image.pixels64[3][1], 0);  // file row 1, column 1
+    EXPECT_EQ(viewer->image.dataMin, static_cast<double>(-big));
+
+    // The extremes of the kind render to the ends of the scale.
+    IdentityItt();
+    const std::int64_t extremes[] = {INT64_MIN, -1, 0, INT64_MAX};
+    viewer->image.headerLow = viewer->image.headerHigh = 0;  // thresholds from the data
+    ShowImage(64, 1, 4, [&](int, int c) { return extremes[c]; });
+    EXPECT_EQ(Pixel(0, 0), 0);
+    EXPECT_EQ(Pixel(1, 0), 127);
+    EXPECT_EQ(Pixel(3, 0), 255);
+}
+
+#ifdef PELORIN_HAVE_CFITSIO
+namespace {
+
+// Writes a 16-bit image through cfitsio, tile-compressed when `tiles` is given.
+void WriteCompressed(const std::string& path, int cols, int rows, const std::vector<short>& v,
+                     const long* tiles, int compression) {
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_create_file(&f, ("!" + path).c_str(), &status);
+    if (tiles) {
+        fits_set_compression_type(f, compression, &status);
+        fits_set_tile_dim(f, 2, const_cast<long*>(tiles), &status);
+    }
+    long naxes[2] = {cols, rows};
+    fits_create_img(f, SHORT_IMG, 2, naxes, &status);
+    double bzero = 100;
+    fits_update_key(f, TDOUBLE, "BZERO", &bzero, nullptr, &status);
+    fits_set_bscale(f, 1, 0, &status);  // the values as stored
+    fits_write_img(f, TSHORT, 1, static_cast<LONGLONG>(v.size()), const_cast<short*>(v.data()),
+                   &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+}
+
+}  // namespace
+
+TEST_F(Formats, TileCompressedImagesShowAsThePlainImage) {
+    const int cols = 20, rows = 16;
+    std::vector<short> v(cols * rows);  // PLIO takes no negative values
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<short>((i * 131) % 4000);
+    WriteCompressed(dir.file("plain.fits"), cols, rows, v, nullptr, 0);
+    const long tiles[2] = {7, 6};  // dividing neither side
+    for (int type : {RICE_1, GZIP_1, GZIP_2, HCOMPRESS_1, PLIO_1}) {
+        WriteCompressed(dir.file("tiles.fz"), cols, rows, v, tiles, type);
+        ExpectSame("plain.fits", "tiles.fz");
+    }
+    WriteCompressed(dir.file("tiles.fz"), cols, rows, v, tiles, RICE_1);
+    const auto good = ReadFile(dir.file("tiles.fz"));
+
+    // Cut inside the table: refused before cfitsio sees it.
+    int status = 0, type = 0;
+    fitsfile* f = nullptr;
+    LONGLONG head = 0, data = 0, end = 0;
+    fits_open_file(&f, dir.file("tiles.fz").c_str(), READONLY, &status);
+    fits_movabs_hdu(f, 2, &type, &status);
+    fits_get_hduaddrll(f, &head, &data, &end, &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    auto cut = good;
+    cut.resize(static_cast<std::size_t>(data) + 40);
+    WriteFile(dir.file("cut.fz"), cut);
+    EXPECT_EQ(Rejected("cut.fz"), "Format non supporté.Image compressée tronquée");
+
+    // A tile size that does not give the table's row count.
+    auto lying = good;
+    const std::string key = "ZTILE1  =                    7";
+    const auto at = std::search(lying.begin(), lying.end(), key.begin(), key.end());
+    ASSERT_NE(at, lying.end());
+    at[key.size() - 1] = '4';
+    WriteFile(dir.file("lying.fz"), lying);
+    EXPECT_EQ(Rejected("lying.fz"), "Format non supporté.Mot clé \"NAXIS2\" ?");
+
+    // Damaged compressed bytes: cfitsio's message, or some image, never a crash.
+    auto damaged = good;
+    for (auto i = static_cast<std::size_t>(data) + 72; i < static_cast<std::size_t>(data) + 400;
+         i += 3)
+        damaged[i] ^= 0xA5;
+    WriteFile(dir.file("damaged.fz"), damaged);
+    Click("damaged.fz");
+    if (!viewer->image.loaded) {
+        EXPECT_EQ(viewer->controls.status.rfind("Format non supporté.", 0), 0u);
+    }
+}
+#endif
