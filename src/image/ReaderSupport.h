@@ -243,13 +243,34 @@ inline std::int64_t ReadableValues(const PlaneLayout& layout, std::int64_t bytes
 // Values converted per block read; a few MB of buffer at most.
 inline constexpr std::int64_t kValuesPerRead = 1 << 18;
 
+// Sets to 0 the cells of `pixels` that the values of a plane of `layout` from file value
+// `consumed` on would have filled: the rest of the row where the file stopped, then every
+// array row above it (the file's later rows).
+template <typename T>
+void ZeroUnreadTail(const PlaneLayout& layout, std::int64_t consumed, PixelArray<T>& pixels) {
+    const std::int64_t total = layout.height * layout.width;
+    if (consumed >= total) return;
+    const std::int64_t fileRow = consumed / layout.width;
+    const std::int64_t col = consumed % layout.width;
+    const std::int64_t r = layout.height - 1 - fileRow;  // array row of the stopping point
+    const std::int64_t fullRows = std::min<std::int64_t>(r, pixels.rows());
+    if (r < pixels.rows()) {
+        if (col < pixels.cols())
+            std::fill(pixels[static_cast<int>(r)] + col,
+                      pixels[static_cast<int>(r)] + pixels.cols(), T{});
+    }
+    if (fullRows > 0)
+        std::fill(pixels[0], pixels[0] + fullRows * static_cast<std::int64_t>(pixels.cols()), T{});
+}
+
 // Reads the plane that starts at the current position of `in` into `pixels` (already sized
-// min(height, 4000) x min(width, 4000) and zero-filled), the first file row into the last
-// array row, keeping only array rows and columns below 4000. `decode(bytes, stored)` turns
-// the bytes of one value into the value to store and returns its physical value; every
-// physical value enters `stats`, in file order. `bytesInFile` is how many bytes the stream
-// still holds (-1: unknown). Returns the number of values read: those the stream does not
-// hold stay 0 in the array and are left to the caller to count.
+// min(height, 4000) x min(width, 4000), its values left undefined), the first file row into
+// the last array row, keeping only array rows and columns below 4000. `decode(bytes,
+// stored)` turns the bytes of one value into the value to store and returns its physical
+// value; every physical value enters `stats`, in file order. `bytesInFile` is how many bytes
+// the stream still holds (-1: unknown). Returns the number of values read: the cells of
+// those the stream does not hold are set to 0, and the values are left to the caller to
+// count.
 template <typename T, typename Stats, typename Decode>
 std::int64_t ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLayout& layout,
                        PixelArray<T>& pixels, const Decode& decode, Stats& stats) {
@@ -289,6 +310,7 @@ std::int64_t ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLa
         consumed += got;
         if (got < want) break;  // the file ends inside the plane
     }
+    ZeroUnreadTail(layout, consumed, pixels);
     return consumed;
 }
 

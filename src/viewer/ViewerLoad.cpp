@@ -87,7 +87,7 @@ void Viewer::loadSelectedFile() {
         if (kind == FileKind::Picture) importPicture(image.fileName);
 
         if (image.height > 0 && image.width > 0) {
-            SaveSourcePixels(image);
+            KeepPixelsAsSource(image);
             controls.planeCount = "/" + std::to_string(image.planeCount);
             // The plane actually read goes back into the edit. The edit's own change
             // handler is not run for it: a nested load would end in the same state.
