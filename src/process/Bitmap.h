@@ -78,6 +78,8 @@ class Bitmap {
     bool operator==(const Bitmap&) const = default;
 
   private:
+    std::vector<std::uint8_t> bmpHeaderBytes(std::size_t& rowBytes) const;
+
     int width_ = 0;
     int height_ = 0;
     int bitsPerPixel_ = 0;
