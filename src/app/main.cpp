@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    pelorin::ui::MainWindow mainWindow(pelorin::LoadPictureDecoder());
+    pelorin::ui::MainWindow mainWindow(pelorin::LazyPictureDecoder());
     pelorin::ui::FullSizeWindow fullSizeWindow;
     mainWindow.setFullSizeViewer(&fullSizeWindow);
     startWindow.setMainWindow(&mainWindow);
