@@ -52,6 +52,7 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer) {
         report.caption = controls.status;
         report.rejected = !image.loaded;
         if (report.rejected) report.reason = controls.status;
+        if (observer && observer->beforeSave) observer->beforeSave(report);
 
         const std::string destination = destinationPath(name);
         if (fs::exists(destination, ec) && fs::equivalent(destination, source, ec)) {
