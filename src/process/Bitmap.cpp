@@ -306,6 +306,11 @@ std::size_t Bitmap::StrideFor(int width, int bitsPerPixel) {
 }
 
 void Bitmap::create(int width, int height, int bitsPerPixel) {
+    createForOverwrite(width, height, bitsPerPixel);
+    std::fill(bits_.begin(), bits_.end(), std::uint8_t{0});
+}
+
+void Bitmap::createForOverwrite(int width, int height, int bitsPerPixel) {
     if (!ValidDepth(bitsPerPixel)) throw std::invalid_argument("unsupported bitmap depth");
     if (width < 0 || height < 0) throw std::invalid_argument("negative bitmap size");
     const std::size_t stride = StrideFor(width, bitsPerPixel);
@@ -315,7 +320,13 @@ void Bitmap::create(int width, int height, int bitsPerPixel) {
     height_ = height;
     bitsPerPixel_ = bitsPerPixel;
     stride_ = stride;
-    bits_.assign(stride * static_cast<std::size_t>(height), 0);
+    bits_.clear();
+    bits_.resize(stride * static_cast<std::size_t>(height));
+    const std::size_t rowBytes =
+        (static_cast<std::size_t>(width) * static_cast<std::size_t>(StoredBits(bitsPerPixel)) + 7) /
+        8;
+    for (int y = 0; y < height; ++y)
+        std::fill(row(y) + rowBytes, row(y) + stride, std::uint8_t{0});
     palette_.clear();
     if (bitsPerPixel <= 8) palette_.assign(std::size_t{1} << bitsPerPixel, RgbColour{});
 }
