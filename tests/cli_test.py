@@ -170,6 +170,59 @@ class Converter(unittest.TestCase):
         self.assertEqual(im.getpixel((0, 0)), (1, 1, 1))
         self.assertEqual(im.getpixel((1, 0)), (255, 255, 255))
 
+    def test_jobs_write_and_report_what_one_job_does(self):
+        # Files whose load depends on the one before: a plane the next cube may not have, and
+        # the thresholds "fixe" keeps; a rejected file in between.
+        cube = [card("SIMPLE", "T"), card("BITPIX", "8"), card("NAXIS", "3"), card("NAXIS1", "2"),
+                card("NAXIS2", "1"), card("NAXIS3", "3"), card("END")]
+        names = []
+        for i in range(9):
+            name = self.path(f"f{i}.fit")
+            if i % 3 == 0:
+                with open(name, "wb") as f:
+                    f.write(b"".join(cube).ljust(2880, b" ") +
+                            bytes([i, 20, 30, 40 + i, 50, 60]).ljust(2880, b"\0"))
+            elif i == 4:
+                with open(name, "wb") as f:
+                    f.write(b"SIMPLE  = F".ljust(2880, b" "))
+            else:
+                fits(name, 3, 2, [i * 7 + v * (i + 1) for v in range(6)])
+            names.append(name)
+        for options in (["--plane", "2", "--mode", "data"], ["--mode", "fixe", "--filter", "Gauss"]):
+            results = []
+            for jobs in ("1", "3"):
+                out = self.path("out" + jobs + options[1])
+                os.mkdir(out)
+                r = run("--palettes", PALETTES, "--caption", "--jobs", jobs, "--dest", out, *options,
+                        *names)
+                files = {}
+                for n in sorted(os.listdir(out)):
+                    with open(os.path.join(out, n), "rb") as f:
+                        files[n] = f.read()
+                results.append((r.returncode, r.stdout, r.stderr, files))
+            self.assertEqual(len(results[0][3]), 9)
+            self.assertEqual(results[0], results[1], options)
+
+    def test_jobs_error_stops_at_the_same_file_and_writes_nothing_after_it(self):
+        names = []
+        for i in range(12):
+            names.append(self.path(f"f{i:02d}.fit"))
+            if i != 4:
+                fits(names[-1], 64, 64, [(v * (i + 3)) % 30000 for v in range(64 * 64)])
+        # An output of a later file already there stays as it was.
+        with open(self.path("f07.bmp"), "wb") as f:
+            f.write(b"older")
+        r = run("--palettes", PALETTES, "--caption", "--jobs", "3", *names)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(len(r.stdout.decode().splitlines()), 4)
+        self.assertIn(b"f04.fit: Invalid file name - f04.fit", r.stderr)
+        self.assertIn(b"4 of 12 files handled.", r.stderr)
+        written = sorted(n for n in os.listdir(self.dir) if n.endswith(".bmp"))
+        self.assertEqual(written, ["f00.bmp", "f01.bmp", "f02.bmp", "f03.bmp", "f07.bmp"])
+        with open(self.path("f07.bmp"), "rb") as f:
+            self.assertEqual(f.read(), b"older")
+        self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
+
     def test_header_listing_in_utf8(self):
         fits(self.path("h.fit"), 1, 1, [0], extra=[card("OBSERVER", "'Fran\xe7ois'")])
         r = run("--header", self.path("h.fit"))

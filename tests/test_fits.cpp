@@ -455,6 +455,23 @@ TEST(FitsShortFile, MissingValuesAreZeroAndCountAsBzero) {
     EXPECT_EQ(shorter.image.sigma, whole.image.sigma);
 }
 
+// The array is not cleared before a read: a short file read over a full one of the same size
+// must still leave zeros, in the row where it stops and in every later row.
+TEST(FitsShortFile, CutFileOverAFullOneLeavesNoStaleValues) {
+    std::vector<std::uint8_t> data;
+    for (int v = 1; v <= 12; ++v)
+        PutBE16(data, static_cast<std::int16_t>(v));
+    const auto full = FitsFile(Basic(16, 4, 3), data);
+    const std::vector<std::uint8_t> cut(full.begin(), full.begin() + 2880 + 2 * 5);
+    Loaded r = ReadBytes(full);
+    std::istringstream in(Text(cut));
+    ReadFitsImage(in, r.image, r.wcs, r.zoom, r.words);
+    const std::int16_t expected[3][4] = {{0, 0, 0, 0}, {5, 0, 0, 0}, {1, 2, 3, 4}};
+    for (int row = 0; row < 3; ++row)
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(r.image.pixels16[row][c], expected[row][c]) << row << "," << c;
+}
+
 // For every kind, with and without scaling: a file cut inside its data reads exactly like
 // the same file with the missing values written as zeros.
 TEST(FitsShortFile, EveryKindCutShortReadsLikeZeroPadding) {

@@ -98,7 +98,7 @@ int main(int argc, char* argv[]) {
         paths << QDir::cleanPath(QFileInfo(arg).absoluteFilePath());
     if (!paths.isEmpty()) startWindow.openAtStart(paths);
 
-    pelorin::ui::MainWindow mainWindow(pelorin::LoadPictureDecoder(), nullptr,
+    pelorin::ui::MainWindow mainWindow(pelorin::LazyPictureDecoder(), nullptr,
                                        SourceTreePalettes());
     pelorin::ui::FullSizeWindow fullSizeWindow;
     mainWindow.setFullSizeViewer(&fullSizeWindow);

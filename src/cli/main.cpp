@@ -3,12 +3,19 @@
 // with the window's controls set from the options, and "Sauvegarde BMP" pressed.
 #include <unistd.h>
 
+#include <atomic>
+#include <bit>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Errors.h"
@@ -49,6 +56,9 @@ constexpr const char* kUsage =
     "  --quiet             no progress line and no summary\n"
     "  --keep-going        when an error ends a file, report it as not converted and go on\n"
     "                      with the next file (default: the error ends the batch)\n"
+    "  --jobs N            convert N files at a time (default: the number of cores); the\n"
+    "                      output, the files written and where an error stops the batch\n"
+    "                      are the same as with --jobs 1\n"
     "  --help              this text\n"
     "\n"
     "Exit status: 0 when every file was handled, 1 when an error ended the batch (files\n"
@@ -62,6 +72,7 @@ struct Options {
     OutputFormat format = OutputFormat::Bmp;
     bool bmp24 = false, ownColours = false, caption = false, header = false, quiet = false;
     bool keepGoing = false;
+    int jobs = 0;  // 0: one per core
     std::vector<std::string> files;
 };
 
@@ -168,6 +179,11 @@ Options Parse(int argc, char** argv) {
             o.quiet = true;
         } else if (a == "--keep-going") {
             o.keepGoing = true;
+        } else if (a == "--jobs" || a == "-j") {
+            std::int32_t n = 0;
+            if (!TryParseInteger(value(), n) || n < 1 || n > 256)
+                UsageError("--jobs takes 1 to 256");
+            o.jobs = n;
         } else {
             UsageError("unknown option " + a);
         }
@@ -252,21 +268,211 @@ BatchEntryReport NotConverted(const fs::path& file, const std::string& error) {
     return r;
 }
 
+// The file list of the converter as the viewer's list: one selected entry in a list pointed
+// at the file's folder, so that the default destination ".\\" writes beside it.
+FileListModel ListOf(const std::string& file) {
+    const fs::path p(file);
+    FileListModel list;
+    list.folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+    list.entries.push_back({p.filename().string(), true});
+    return list;
+}
+
+// A viewer set up from the options, as the window would be after its start-up.
+std::unique_ptr<Viewer> MakeViewer(const Options& o) {
+    std::error_code ec;
+    auto v = std::make_unique<Viewer>(fs::current_path(ec).string(), LazyPictureDecoder());
+    if (o.palettes) v->paletteOverride = *o.palettes;
+    return v;
+}
+
+// What one load leaves to the next in a batch: the plane edit (the plane actually read goes
+// back into it) and, in mode "fixe", the thresholds that the next image keeps.
+struct Carried {
+    std::string planeText;
+    std::uint64_t low = 0, high = 0, sourceMin = 0, sourceMax = 0;  // bit patterns
+
+    static Carried Of(const Viewer& v, bool fixed) {
+        Carried c;
+        c.planeText = v.controls.planeText;
+        if (fixed) {
+            c.low = std::bit_cast<std::uint64_t>(v.levels.low);
+            c.high = std::bit_cast<std::uint64_t>(v.levels.high);
+            c.sourceMin = std::bit_cast<std::uint64_t>(v.image.sourceDataMin);
+            c.sourceMax = std::bit_cast<std::uint64_t>(v.image.sourceDataMax);
+        }
+        return c;
+    }
+    void into(Viewer& v, bool fixed) const {
+        v.controls.planeText = planeText;
+        if (fixed) {
+            v.levels.low = std::bit_cast<double>(low);
+            v.levels.high = std::bit_cast<double>(high);
+            v.image.sourceDataMin = std::bit_cast<double>(sourceMin);
+            v.image.sourceDataMax = std::bit_cast<double>(sourceMax);
+        }
+    }
+    bool operator==(const Carried&) const = default;
+};
+
+// Gives the files their turn, in the order of the command line, to print and to write, and
+// hands on what each load leaves to the next.
+class Turns {
+  public:
+    explicit Turns(Carried start) : carried_(std::move(start)) {}
+    // Waits until file i has its turn; false when an earlier file has ended the batch.
+    bool wait(std::size_t i) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return next_ == i || stopped_; });
+        return !stopped_;
+    }
+    // Ends the turn of the current file; `stop` ends the batch with it.
+    void pass(bool stop, Carried left = {}) {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = stopped_ || stop;
+            if (!stop) carried_ = std::move(left);
+            ++next_;
+        }
+        changed_.notify_all();
+    }
+    bool stopped() {
+        std::lock_guard lock(mutex_);
+        return stopped_;
+    }
+    // What the last file done left to the next one.
+    Carried carried() {
+        std::lock_guard lock(mutex_);
+        return carried_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t next_ = 0;
+    bool stopped_ = false;
+    Carried carried_;
+};
+
+// Raised inside a worker's batch when an earlier file has ended the batch: its file is
+// dropped before anything of it is written.
+struct Dropped {};
+// Raised when a file was loaded from another state than the one its predecessor left: it is
+// loaded again, in its turn, before anything of it is written.
+struct Stale {};
+
+// Converts the files on `viewers.size()` workers, each with its own viewer. A worker loads
+// and renders its file at once, from the state the latest finished file left, then waits for
+// the file's turn before it writes or reports anything; a file whose predecessor left another
+// state is loaded again then. So the output, the files written and the file where an error
+// stops the batch are those of the sequential loop. Returns the exit status; `handled`
+// counts the files done.
+int ConvertInParallel(const Options& o, std::vector<std::unique_ptr<Viewer>>& viewers,
+                      const BatchObserver& report, const std::vector<FileIdentity>& sources,
+                      const std::function<void(const std::string&, const std::string&)>& error,
+                      std::size_t& handled) {
+    const std::size_t total = o.files.size();
+    const bool fixed = viewers.front()->levels.mode == kModeFixed;
+    Turns turns(Carried::Of(*viewers.front(), fixed));
+    std::atomic<std::size_t> nextFile{0};
+    std::atomic<std::size_t> done{0};
+    std::atomic<int> status{0};
+    auto work = [&](Viewer& v) {
+        for (;;) {
+            const std::size_t i = nextFile++;
+            if (i >= total || turns.stopped()) return;
+            const std::string& file = o.files[i];
+            const Carried guess = turns.carried();
+            bool ownsTurn = false;
+            auto takeTurn = [&](const std::string& name) {
+                if (!turns.wait(i)) return false;
+                ownsTurn = true;
+                if (report.onFileStart)
+                    report.onFileStart(static_cast<int>(i), static_cast<int>(total), name);
+                return true;
+            };
+            BatchObserver observer;
+            observer.onFileDone = report.onFileDone;
+            observer.beforeSave = [&](const BatchEntryReport& r) {
+                if (!takeTurn(r.name)) throw Dropped{};
+                if (!(turns.carried() == guess)) throw Stale{};
+            };
+            // An error in the file's turn: reported, then either the batch ends there or, with
+            // --keep-going, the next file goes on from the state this one left. True to go on.
+            auto fail = [&](const std::string& what) {
+                error(file, what);
+                status = 1;
+                if (!o.keepGoing) {
+                    turns.pass(true);
+                    return false;
+                }
+                turns.pass(false, Carried::Of(v, fixed));
+                return true;
+            };
+            auto convert = [&](const Carried& from) {
+                from.into(v, fixed);
+                v.controls.fileList = ListOf(file);
+                v.saveSelectedAsBmp(&observer, sources);
+            };
+            bool again = false;
+            try {
+                convert(guess);
+            } catch (const Dropped&) {
+                return;
+            } catch (const Stale&) {
+                again = true;
+            } catch (const std::exception& e) {
+                if (!ownsTurn && !takeTurn(fs::path(file).filename().string())) return;
+                if (!(turns.carried() == guess)) {
+                    again = true;
+                } else {
+                    if (fail(e.what())) continue;
+                    return;
+                }
+            }
+            if (again) {
+                observer.beforeSave = nullptr;
+                try {
+                    convert(turns.carried());
+                } catch (const std::exception& e) {
+                    if (fail(e.what())) continue;
+                    return;
+                }
+            }
+            ++done;
+            turns.pass(false, Carried::Of(v, fixed));
+        }
+    };
+    std::vector<std::thread> workers;
+    for (std::size_t w = 1; w < viewers.size(); ++w)
+        workers.emplace_back(work, std::ref(*viewers[w]));
+    work(*viewers[0]);
+    for (auto& t : workers)
+        t.join();
+    handled = done;
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options o = Parse(argc, argv);
-    std::error_code ec;
-    Viewer v(fs::current_path(ec).string(), LoadPictureDecoder());
-    if (o.palettes) v.paletteOverride = *o.palettes;
+    std::size_t jobs = o.jobs > 0 ? static_cast<std::size_t>(o.jobs)
+                                  : std::max(1u, std::thread::hardware_concurrency());
+    jobs = o.header ? 1 : std::min(jobs, o.files.size());
+    std::vector<std::unique_ptr<Viewer>> viewers;
     try {
-        v.startUp();
-        if (o.header) return ListHeaders(v, o);
-        Configure(v, o);
+        for (std::size_t w = 0; w < jobs; ++w) {
+            viewers.push_back(MakeViewer(o));
+            viewers.back()->startUp();
+            if (o.header) return ListHeaders(*viewers.back(), o);
+            Configure(*viewers.back(), o);
+        }
     } catch (const std::exception& e) {
         std::cerr << "pelorin-convert: " << Visible(e.what()) << "\n";
         return 1;
     }
+    Viewer& v = *viewers.front();
 
     const bool progress = !o.quiet && isatty(STDERR_FILENO);
     const auto start = std::chrono::steady_clock::now();
@@ -291,28 +497,30 @@ int main(int argc, char** argv) {
             std::cerr << Visible(r.name) << ": " << Visible(r.reason) << "\n";
         }
     };
+    // An error that ended a file; with --keep-going the file is listed as not converted.
+    auto error = [&](const std::string& file, const std::string& what) {
+        if (progress) std::cerr << "\r\033[K";
+        std::cerr << "pelorin-convert: " << Visible(file) << ": " << Visible(what) << "\n";
+        if (o.keepGoing) failed.push_back(NotConverted(file, what));
+    };
 
     // Every file of the command line is a source of this one batch: no output replaces one.
     const std::vector<FileIdentity> sources = IdentitiesOf(o.files);
     int status = 0;
     std::size_t handled = 0;
-    for (const std::string& file : o.files) {
-        // Each file is one selected entry of a list pointed at its folder, so that the
-        // default destination ".\" writes beside it.
-        const fs::path p(file);
-        FileListModel list;
-        list.folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
-        list.entries.push_back({p.filename().string(), true});
-        v.controls.fileList = std::move(list);
-        try {
-            v.saveSelectedAsBmp(&observer, sources);
-            ++handled;
-        } catch (const std::exception& e) {
-            if (progress) std::cerr << "\r\033[K";
-            std::cerr << "pelorin-convert: " << Visible(file) << ": " << Visible(e.what()) << "\n";
-            status = 1;
-            if (!o.keepGoing) break;
-            failed.push_back(NotConverted(p, e.what()));
+    if (jobs > 1) {
+        status = ConvertInParallel(o, viewers, observer, sources, error, handled);
+    } else {
+        for (const std::string& file : o.files) {
+            v.controls.fileList = ListOf(file);
+            try {
+                v.saveSelectedAsBmp(&observer, sources);
+                ++handled;
+            } catch (const std::exception& e) {
+                error(file, e.what());
+                status = 1;
+                if (!o.keepGoing) break;
+            }
         }
     }
     if (progress) std::cerr << "\r\033[K";
@@ -325,5 +533,10 @@ int main(int argc, char** argv) {
             for (const auto& r : *list)
                 std::cerr << "  " << Visible(r.name) << ": " << Visible(r.reason) << "\n";
     }
-    return status;
+    // Every file is written and closed: the images need not be freed one page at a time
+    // on the way out.
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
 }

@@ -375,7 +375,7 @@ PlaneStats ReadPlaneOfKind(std::istream& file, std::int64_t bytesInFile,
     return VisitPixelKind(image.bitpix, [&](auto kind) {
         using T = typename decltype(kind)::type;
         PixelArray<T>& pixels = PixelsOf<T>(image);
-        pixels.resize(rows, cols);
+        pixels.resizeForOverwrite(rows, cols);
         if constexpr (std::is_same_v<T, std::uint8_t>) {
             return ReadSmallIntegers<T, std::uint8_t>(file, bytesInFile, g, pixels, scale, blank,
                                                       [](const std::uint8_t* p) { return *p; });

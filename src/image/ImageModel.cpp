@@ -17,10 +17,21 @@ void ResetImageArrays(ImageState& image) {
             PixelsOf<T>(image).reset();
             SourceOf<T>(image).reset();
         });
+    image.sourceInPixels = false;
 }
 
 void SaveSourcePixels(ImageState& image) {
     VisitPixels(image, [](const auto& pixels, auto& source) { source = pixels; });
+    image.sourceInPixels = false;
+}
+
+void KeepPixelsAsSource(ImageState& image) {
+    VisitPixels(image, [](const auto&, auto& source) { source.reset(); });
+    image.sourceInPixels = true;
+}
+
+void EnsureSourcePixels(ImageState& image) {
+    if (image.sourceInPixels) SaveSourcePixels(image);
 }
 
 void SaveSourceStatistics(ImageState& image) {
@@ -31,7 +42,8 @@ void SaveSourceStatistics(ImageState& image) {
 }
 
 void RestoreSource(ImageState& image) {
-    VisitPixels(image, [](auto& pixels, const auto& source) { pixels = source; });
+    if (!image.sourceInPixels)
+        VisitPixels(image, [](auto& pixels, const auto& source) { pixels = source; });
     image.dataMin = image.sourceDataMin;
     image.dataMax = image.sourceDataMax;
     image.mean = image.sourceMean;

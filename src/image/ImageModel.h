@@ -6,8 +6,10 @@
 // bscale * stored + bzero is computed wherever it is needed and never written back.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -26,32 +28,52 @@ class PixelArray {
   public:
     using value_type = T;
 
-    PixelArray() : rows_(1), cols_(1), data_(1, T{}) {}
+    PixelArray() : rows_(1), cols_(1), size_(1), data_(std::make_unique<T[]>(1)) {}
+    PixelArray(const PixelArray& o) : PixelArray() { *this = o; }
+    PixelArray(PixelArray&&) noexcept = default;
+    PixelArray& operator=(const PixelArray& o) {
+        if (this == &o) return *this;
+        resizeForOverwrite(o.rows_, o.cols_);
+        std::copy(o.data(), o.data() + o.size_, data_.get());
+        return *this;
+    }
+    PixelArray& operator=(PixelArray&&) noexcept = default;
 
     // Resizes to rows x cols, zero-filled. A size of 0 in either direction gives 1 x 1.
     void resize(int rows, int cols) {
+        resizeForOverwrite(rows, cols);
+        std::fill(data_.get(), data_.get() + size_, T{});
+    }
+    // Resizes to rows x cols with the values left undefined, for a reader that writes every
+    // one of them: zero-filling first would touch the whole block twice.
+    void resizeForOverwrite(int rows, int cols) {
         if (rows < 1 || cols < 1) rows = cols = 1;
+        const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+        if (n != size_ || !data_) data_ = std::make_unique_for_overwrite<T[]>(n);
         rows_ = rows;
         cols_ = cols;
-        data_.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), T{});
+        size_ = n;
     }
     void reset() { resize(1, 1); }
 
     int rows() const { return rows_; }
     int cols() const { return cols_; }
-    std::size_t size() const { return data_.size(); }
+    std::size_t size() const { return size_; }
 
-    T* operator[](int r) { return data_.data() + static_cast<std::size_t>(r) * cols_; }
-    const T* operator[](int r) const { return data_.data() + static_cast<std::size_t>(r) * cols_; }
-    T* data() { return data_.data(); }
-    const T* data() const { return data_.data(); }
+    T* operator[](int r) { return data_.get() + static_cast<std::size_t>(r) * cols_; }
+    const T* operator[](int r) const { return data_.get() + static_cast<std::size_t>(r) * cols_; }
+    T* data() { return data_.get(); }
+    const T* data() const { return data_.get(); }
 
-    bool operator==(const PixelArray& o) const = default;
+    bool operator==(const PixelArray& o) const {
+        return rows_ == o.rows_ && cols_ == o.cols_ && std::equal(data(), data() + size_, o.data());
+    }
 
   private:
     int rows_;
     int cols_;
-    std::vector<T> data_;
+    std::size_t size_;
+    std::unique_ptr<T[]> data_;
 };
 
 // Texts the readers and the palette loader put into their messages.
@@ -76,7 +98,9 @@ struct ImageState {
     long double mean = 0;
     long double sigma = 0;
     // One array pair per pixel kind; only the kind named by bitpix is in use, the others are
-    // kept at 1 x 1. The source arrays hold the pixels as loaded, for the filters.
+    // kept at 1 x 1. The source arrays hold the pixels as loaded, for the filters; while
+    // sourceInPixels is set they are not made yet, and the current pixels are the as-loaded
+    // ones (a batch without a filter never pays for the copy).
     PixelArray<std::uint8_t> pixels8;
     PixelArray<std::int16_t> pixels16;
     PixelArray<std::int32_t> pixels32;
@@ -89,6 +113,7 @@ struct ImageState {
     PixelArray<std::int64_t> source64;
     PixelArray<float> sourceR32;
     PixelArray<double> sourceR64;
+    bool sourceInPixels = false;
     double sourceDataMin = 0;
     double sourceDataMax = 0;
     long double sourceMean = 0;
@@ -240,7 +265,12 @@ inline int ValueBytes(int bitpix) {
 }
 
 void ResetImageArrays(ImageState& image);
+// Copies the current pixels into the source arrays now.
 void SaveSourcePixels(ImageState& image);
+// Marks the current pixels as the as-loaded ones; the copy is made by EnsureSourcePixels,
+// before anything changes them.
+void KeepPixelsAsSource(ImageState& image);
+void EnsureSourcePixels(ImageState& image);
 void SaveSourceStatistics(ImageState& image);
 void RestoreSource(ImageState& image);
 double PhysicalValue(const ImageState& image, int row, int column);

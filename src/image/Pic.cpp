@@ -91,7 +91,7 @@ void ReadPicImage(std::istream& file, ImageState& image) {
     detail::PlaneStats stats;
     std::int64_t consumed = 0;
     if (info.kind == 16) {
-        image.pixels16.resize(rows, cols);
+        image.pixels16.resizeForOverwrite(rows, cols);
         // At most 32767 x 32767 whole numbers of magnitude at most 2^15: their sums and
         // sums of squares stay far below 2^63, so integer sums are exact and equal to the
         // extended-precision ones.
@@ -105,7 +105,7 @@ void ReadPicImage(std::istream& file, ImageState& image) {
             exact);
         stats = exact.extended();
     } else {
-        image.pixels32.resize(rows, cols);
+        image.pixels32.resizeForOverwrite(rows, cols);
         consumed = detail::ReadPlane(
             file, bytesInFile, layout, image.pixels32,
             [](const std::uint8_t* p, std::int32_t& s) {

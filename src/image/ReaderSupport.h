@@ -13,6 +13,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "image/ImageModel.h"
@@ -205,6 +206,14 @@ struct IntegerPlaneStats {
         s2 = b;
         n += count;
     }
+    // Sums of integers are exact in any order: parts of a plane may be counted apart.
+    void merge(const IntegerPlaneStats& o) {
+        dataMin = std::min(dataMin, o.dataMin);
+        dataMax = std::max(dataMax, o.dataMax);
+        s1 += o.s1;
+        s2 += o.s2;
+        n += o.n;
+    }
     PlaneStats extended() const {
         PlaneStats p;
         if (n == 0) return p;
@@ -243,52 +252,102 @@ inline std::int64_t ReadableValues(const PlaneLayout& layout, std::int64_t bytes
 // Values converted per block read; a few MB of buffer at most.
 inline constexpr std::int64_t kValuesPerRead = 1 << 18;
 
+// Sets to 0 the cells of `pixels` that the values of a plane of `layout` from file value
+// `consumed` on would have filled: the rest of the row where the file stopped, then every
+// array row above it (the file's later rows).
+template <typename T>
+void ZeroUnreadTail(const PlaneLayout& layout, std::int64_t consumed, PixelArray<T>& pixels) {
+    const std::int64_t total = layout.height * layout.width;
+    if (consumed >= total) return;
+    const std::int64_t fileRow = consumed / layout.width;
+    const std::int64_t col = consumed % layout.width;
+    const std::int64_t r = layout.height - 1 - fileRow;  // array row of the stopping point
+    const std::int64_t fullRows = std::min<std::int64_t>(r, pixels.rows());
+    if (r < pixels.rows()) {
+        if (col < pixels.cols())
+            std::fill(pixels[static_cast<int>(r)] + col,
+                      pixels[static_cast<int>(r)] + pixels.cols(), T{});
+    }
+    if (fullRows > 0)
+        std::fill(pixels[0], pixels[0] + fullRows * static_cast<std::int64_t>(pixels.cols()), T{});
+}
+
+// Decodes `count` values starting at value `first` of the plane (counted in file order)
+// from `bytes` into their cells of `pixels`, adding them to `stats`.
+template <typename T, typename Stats, typename Decode>
+void DecodeValues(const std::uint8_t* bytes, std::int64_t first, std::int64_t count,
+                  const PlaneLayout& layout, PixelArray<T>& pixels, const Decode& decode,
+                  Stats& stats) {
+    const int vb = layout.valueBytes;
+    std::int64_t fileRow = first / layout.width;
+    std::int64_t col = first % layout.width;
+    while (count > 0) {
+        // Up to the end of the row, or of the values.
+        const std::int64_t seg = std::min(count, layout.width - col);
+        const std::int64_t r = layout.height - 1 - fileRow;
+        std::int64_t keep = 0;
+        if (r < kMaxImageSide && col < kMaxImageSide) {
+            keep = std::min<std::int64_t>(seg, kMaxImageSide - col);
+            stats.run(bytes, keep, vb, pixels[static_cast<int>(r)] + col, decode);
+        }
+        if (keep < seg)
+            stats.run(bytes + keep * vb, seg - keep, vb, static_cast<T*>(nullptr), decode);
+        bytes += seg * vb;
+        count -= seg;
+        col += seg;
+        if (col == layout.width) {
+            col = 0;
+            ++fileRow;
+        }
+    }
+}
+
 // Reads the plane that starts at the current position of `in` into `pixels` (already sized
-// min(height, 4000) x min(width, 4000) and zero-filled), the first file row into the last
-// array row, keeping only array rows and columns below 4000. `decode(bytes, stored)` turns
-// the bytes of one value into the value to store and returns its physical value; every
-// physical value enters `stats`, in file order. `bytesInFile` is how many bytes the stream
-// still holds (-1: unknown). Returns the number of values read: those the stream does not
-// hold stay 0 in the array and are left to the caller to count.
+// min(height, 4000) x min(width, 4000), its values left undefined), the first file row into
+// the last array row, keeping only array rows and columns below 4000. `decode(bytes,
+// stored)` turns the bytes of one value into the value to store and returns its physical
+// value; every physical value enters `stats`, in file order (statistics that can be counted
+// in parts, with a merge, are counted on two threads). `bytesInFile` is how many bytes the
+// stream still holds (-1: unknown). Returns the number of values read: the cells of those
+// the stream does not hold are set to 0, and the values are left to the caller to count.
 template <typename T, typename Stats, typename Decode>
 std::int64_t ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLayout& layout,
                        PixelArray<T>& pixels, const Decode& decode, Stats& stats) {
     const int vb = layout.valueBytes;
     const std::int64_t readable = ReadableValues(layout, bytesInFile);
+    constexpr bool kInParts = requires(Stats a, const Stats b) {
+        a.merge(b);
+    };
+    const bool twoThreads = kInParts && std::thread::hardware_concurrency() > 1;
 
     std::vector<std::uint8_t> buffer(
         static_cast<std::size_t>(std::min(readable, kValuesPerRead) * vb));
 
-    std::int64_t fileRow = 0;  // row counted in file order
-    std::int64_t col = 0;
     std::int64_t consumed = 0;
     while (consumed < readable) {
         const std::int64_t want = std::min(kValuesPerRead, readable - consumed);
         const std::int64_t got = ReadSome(in, buffer.data(), want * vb) / vb;
-        const std::uint8_t* p = buffer.data();
-        std::int64_t left = got;
-        while (left > 0) {
-            // Up to the end of the row, or of what was read.
-            const std::int64_t seg = std::min(left, layout.width - col);
-            const std::int64_t r = layout.height - 1 - fileRow;
-            std::int64_t keep = 0;
-            if (r < kMaxImageSide && col < kMaxImageSide) {
-                keep = std::min<std::int64_t>(seg, kMaxImageSide - col);
-                stats.run(p, keep, vb, pixels[static_cast<int>(r)] + col, decode);
+        if constexpr (kInParts) {
+            if (twoThreads && got >= 4096) {
+                const std::int64_t half = got / 2;
+                Stats second;
+                std::thread other([&] {
+                    DecodeValues(buffer.data() + half * vb, consumed + half, got - half, layout,
+                                 pixels, decode, second);
+                });
+                DecodeValues(buffer.data(), consumed, half, layout, pixels, decode, stats);
+                other.join();
+                stats.merge(second);
+            } else {
+                DecodeValues(buffer.data(), consumed, got, layout, pixels, decode, stats);
             }
-            if (keep < seg)
-                stats.run(p + keep * vb, seg - keep, vb, static_cast<T*>(nullptr), decode);
-            p += seg * vb;
-            left -= seg;
-            col += seg;
-            if (col == layout.width) {
-                col = 0;
-                ++fileRow;
-            }
+        } else {
+            DecodeValues(buffer.data(), consumed, got, layout, pixels, decode, stats);
         }
         consumed += got;
         if (got < want) break;  // the file ends inside the plane
     }
+    ZeroUnreadTail(layout, consumed, pixels);
     return consumed;
 }
 

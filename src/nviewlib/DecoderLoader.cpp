@@ -103,7 +103,26 @@ std::unique_ptr<PictureDecoder> Open(const std::string& modulePath, std::string*
     return std::make_unique<ModuleDecoder>(load, release, ping);
 }
 
+class LazyDecoder final : public PictureDecoder {
+  public:
+    bool decode(const std::string& path, Bitmap& out) override {
+        if (!tried_) {
+            tried_ = true;
+            module_ = LoadPictureDecoder();
+        }
+        return module_ && module_->decode(path, out);
+    }
+
+  private:
+    bool tried_ = false;
+    std::unique_ptr<PictureDecoder> module_;
+};
+
 }  // namespace
+
+std::unique_ptr<PictureDecoder> LazyPictureDecoder() {
+    return std::make_unique<LazyDecoder>();
+}
 
 std::vector<std::string> DecoderModuleCandidates() {
     std::vector<std::string> candidates;

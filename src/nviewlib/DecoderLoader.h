@@ -24,6 +24,11 @@ std::vector<std::string> DecoderModuleCandidates();
 // The module stays loaded for the life of the process.
 std::unique_ptr<PictureDecoder> LoadPictureDecoder(std::string* whereFound = nullptr);
 
+// A decoder that loads the module (as LoadPictureDecoder) when it first has a picture to
+// decode, so that a run that only meets FITS, PIC and BMP files never maps the picture
+// library and its dependencies. Without a module, every decode fails.
+std::unique_ptr<PictureDecoder> LazyPictureDecoder();
+
 // Loads the module from exactly this file (a path with a '/'), or, for a bare name, through
 // the system's library search. Null when it cannot be loaded or lacks an entry point.
 std::unique_ptr<PictureDecoder> LoadPictureDecoderFrom(const std::string& modulePath);

@@ -1,5 +1,6 @@
 #include "process/Bitmap.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <filesystem>
@@ -310,6 +311,11 @@ std::size_t Bitmap::StrideFor(int width, int bitsPerPixel) {
 }
 
 void Bitmap::create(int width, int height, int bitsPerPixel) {
+    createForOverwrite(width, height, bitsPerPixel);
+    std::fill(bits_.begin(), bits_.end(), std::uint8_t{0});
+}
+
+void Bitmap::createForOverwrite(int width, int height, int bitsPerPixel) {
     if (!ValidDepth(bitsPerPixel)) throw std::invalid_argument("unsupported bitmap depth");
     if (width < 0 || height < 0) throw std::invalid_argument("negative bitmap size");
     const std::size_t stride = StrideFor(width, bitsPerPixel);
@@ -319,7 +325,13 @@ void Bitmap::create(int width, int height, int bitsPerPixel) {
     height_ = height;
     bitsPerPixel_ = bitsPerPixel;
     stride_ = stride;
-    bits_.assign(stride * static_cast<std::size_t>(height), 0);
+    bits_.clear();
+    bits_.resize(stride * static_cast<std::size_t>(height));
+    const std::size_t rowBytes =
+        (static_cast<std::size_t>(width) * static_cast<std::size_t>(StoredBits(bitsPerPixel)) + 7) /
+        8;
+    for (int y = 0; y < height; ++y)
+        std::fill(row(y) + rowBytes, row(y) + stride, std::uint8_t{0});
     palette_.clear();
     if (bitsPerPixel <= 8) palette_.assign(std::size_t{1} << bitsPerPixel, RgbColour{});
 }
@@ -486,7 +498,9 @@ Bitmap Bitmap::ReadBmpFile(const std::string& path) {
     return FromBmpBytes(bytes);
 }
 
-std::vector<std::uint8_t> Bitmap::toBmpBytes() const {
+// Everything of the BMP file before the pixel rows: file header, information header, masks
+// and palette. rowBytes receives the bytes of one row without its padding.
+std::vector<std::uint8_t> Bitmap::bmpHeaderBytes(std::size_t& rowBytes) const {
     if (empty() || !ValidDepth(bitsPerPixel_)) ThrowInvalidBitmap();
     const int fileBits = StoredBits(bitsPerPixel_);
     const std::size_t entries = bitsPerPixel_ <= 8 ? std::size_t{1} << bitsPerPixel_ : 0;
@@ -497,7 +511,7 @@ std::vector<std::uint8_t> Bitmap::toBmpBytes() const {
     if (fileSize > std::numeric_limits<std::uint32_t>::max()) ThrowInvalidBitmap();
 
     std::vector<std::uint8_t> out;
-    out.reserve(static_cast<std::size_t>(fileSize));
+    out.reserve(static_cast<std::size_t>(offset));
     out.push_back('B');
     out.push_back('M');
     PutU32(out, static_cast<std::uint32_t>(fileSize));
@@ -527,8 +541,14 @@ std::vector<std::uint8_t> Bitmap::toBmpBytes() const {
         out.push_back(c.red);
         out.push_back(0);
     }
-    const std::size_t rowBytes =
-        (static_cast<std::size_t>(width_) * static_cast<std::size_t>(fileBits) + 7) / 8;
+    rowBytes = (static_cast<std::size_t>(width_) * static_cast<std::size_t>(fileBits) + 7) / 8;
+    return out;
+}
+
+std::vector<std::uint8_t> Bitmap::toBmpBytes() const {
+    std::size_t rowBytes = 0;
+    std::vector<std::uint8_t> out = bmpHeaderBytes(rowBytes);
+    out.reserve(out.size() + stride_ * static_cast<std::size_t>(height_));
     for (int y = height_ - 1; y >= 0; --y) {
         const std::uint8_t* r = row(y);
         out.insert(out.end(), r, r + rowBytes);
@@ -538,10 +558,26 @@ std::vector<std::uint8_t> Bitmap::toBmpBytes() const {
 }
 
 void Bitmap::saveBmpFile(const std::string& path) const {
-    const std::vector<std::uint8_t> bytes = toBmpBytes();
+    // The rows go from the bitmap to the file as they are: no copy of the whole file is
+    // assembled first. The padding is written as zeros whatever the bitmap holds there.
+    std::size_t rowBytes = 0;
+    const std::vector<std::uint8_t> header = bmpHeaderBytes(rowBytes);
     WriteFileAtomically(path, [&](std::ostream& out) {
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
+        // Gathered into large writes: a stream's own buffer would pass a few KB per call.
+        constexpr std::size_t kChunk = std::size_t{1} << 20;
+        std::vector<std::uint8_t> chunk;
+        chunk.reserve(std::max(kChunk, header.size()) + stride_);
+        chunk.assign(header.begin(), header.end());
+        for (int y = height_ - 1; y >= 0; --y) {
+            const std::uint8_t* r = row(y);
+            chunk.insert(chunk.end(), r, r + rowBytes);
+            chunk.insert(chunk.end(), stride_ - rowBytes, 0);
+            if (chunk.size() >= kChunk || y == 0) {
+                out.write(reinterpret_cast<const char*>(chunk.data()),
+                          static_cast<std::streamsize>(chunk.size()));
+                chunk.clear();
+            }
+        }
     });
 }
 

@@ -8,11 +8,33 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace pelorin {
+
+// An allocator whose elements are left uninitialised when a vector grows without a value,
+// so that a block about to be overwritten in full is not zero-filled first.
+template <typename T>
+struct DefaultInitAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
+    DefaultInitAllocator() = default;
+    template <typename U>
+    DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 // Largest picture, in pixels, that the BMP reader accepts (a 16384 x 16384 picture).
 inline constexpr std::uint64_t kMaxBmpPixels = std::uint64_t{1} << 28;
@@ -31,6 +53,9 @@ class Bitmap {
     // A bitmap of the given size and depth (1, 4, 8, 15, 16, 24 or 32), pixels zeroed.
     // Depths up to 8 get a palette of 2^depth black entries.
     void create(int width, int height, int bitsPerPixel);
+    // The same with the pixels of each row left undefined, for a caller that writes every
+    // one of them; only the padding at the end of each row is zeroed.
+    void createForOverwrite(int width, int height, int bitsPerPixel);
     // Back to the empty bitmap (no pixels, depth 0).
     void clear();
 
@@ -46,7 +71,8 @@ class Bitmap {
     const std::uint8_t* row(int y) const {
         return bits_.data() + static_cast<std::size_t>(y) * stride_;
     }
-    const std::vector<std::uint8_t>& bits() const { return bits_; }
+    using Bits = std::vector<std::uint8_t, DefaultInitAllocator<std::uint8_t>>;
+    const Bits& bits() const { return bits_; }
 
     // The colour table (depths up to 8 only; empty otherwise).
     const std::vector<RgbColour>& palette() const { return palette_; }
@@ -79,12 +105,14 @@ class Bitmap {
     bool operator==(const Bitmap&) const = default;
 
   private:
+    std::vector<std::uint8_t> bmpHeaderBytes(std::size_t& rowBytes) const;
+
     int width_ = 0;
     int height_ = 0;
     int bitsPerPixel_ = 0;
     std::size_t stride_ = 0;
     std::vector<RgbColour> palette_;
-    std::vector<std::uint8_t> bits_;
+    Bits bits_;
 };
 
 }  // namespace pelorin

@@ -546,6 +546,7 @@ const Kernel& KernelFor(int index) {
 
 long long FilterImage(ImageState& image, int index, long double threshold) {
     const int t = index >= 1 && index < kFilterCount ? index : 0;  // 0: the identity
+    EnsureSourcePixels(image);
     return VisitPixels(image, [&](auto& pixels, const auto& source) {
         return Filter(image, source, pixels, t, threshold);
     });

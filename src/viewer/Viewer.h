@@ -47,6 +47,9 @@ struct BatchEntryReport {
 struct BatchObserver {
     std::function<void(int done, int total, const std::string& name)> onFileStart;
     std::function<void(const BatchEntryReport&)> onFileDone;
+    // After an entry's load, before anything is written for it. An exception raised here
+    // ends the batch at this entry with nothing written for it.
+    std::function<void(const BatchEntryReport&)> beforeSave;
 };
 
 // Shows the hourglass for the life of a scope, however the scope ends.

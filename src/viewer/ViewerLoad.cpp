@@ -134,7 +134,7 @@ void Viewer::loadSelectedFile() {
 }
 
 void Viewer::showLoadedImage() {
-    SaveSourcePixels(image);
+    KeepPixelsAsSource(image);
     controls.planeCount = "/" + std::to_string(image.planeCount);
     // The plane actually read goes back into the edit. The edit's own change handler is not
     // run for it: a nested load would end in the same state.

@@ -48,7 +48,8 @@ void Viewer::renderDisplay() {
 }
 
 void Viewer::renderWindow() {
-    displayBitmap.create(zoom.cols, zoom.rows, 8);
+    // Every pixel of the window is drawn below (renderDisplay has checked the window).
+    displayBitmap.createForOverwrite(zoom.cols, zoom.rows, 8);
     displayBitmap.setPalette(PaletteColours(buildLutPalette()));
     RenderLevels(image, zoom, levels, itt,
                  {displayBitmap.row(0), static_cast<std::ptrdiff_t>(displayBitmap.stride())});
