@@ -45,12 +45,14 @@ MainWindow::MainWindow(std::unique_ptr<PictureDecoder> decoder, QWidget* parent,
     setWindowTitle(QStringLiteral("Pelorin - images astronomiques"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    // A compact face: the window packs many controls into 663 x 490.
+    // A compact face: the window packs many controls into about 663 x 490; it opens at the
+    // size its layout needs when that is more, so that the size used to place it on the
+    // screen is the size it will have.
     QFont compact = font();
     compact.setPixelSize(11);
     setFont(compact);
     buildControls();
-    resize(663, 490);
+    resize(QSize(663, 490).expandedTo(minimumSizeHint()));
 
     // The palettes are looked up under the folder the program was started in.
     viewer_ = std::make_unique<Viewer>(ToPath(QDir::currentPath()), std::move(decoder));

@@ -90,9 +90,7 @@ void StartWindow::placeMainWindowAtPointer() {
     if (!screen) screen = QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect area = screen->geometry();
-    // Before the first showing the window's size is the one asked for; its layout may need
-    // more, and the window will then open at that size.
-    const QSize size = main_->frameGeometry().size().expandedTo(main_->minimumSizeHint());
+    const QSize size = main_->frameGeometry().size();
     const WindowPoint at =
         PlaceWindowAtPointer({pointer.x(), pointer.y()}, {size.width(), size.height()},
                              {area.x(), area.y(), area.width(), area.height()});
