@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/LargeBlock.h"
+
 namespace pelorin {
 
 // Largest number of rows and of columns an array keeps. Larger images are read in full
@@ -28,7 +30,7 @@ class PixelArray {
   public:
     using value_type = T;
 
-    PixelArray() : rows_(1), cols_(1), size_(1), data_(std::make_unique<T[]>(1)) {}
+    PixelArray() : rows_(1), cols_(1), size_(1), data_(AllocateLarge<T>(1)) { data_[0] = T{}; }
     PixelArray(const PixelArray& o) : PixelArray() { *this = o; }
     PixelArray(PixelArray&&) noexcept = default;
     PixelArray& operator=(const PixelArray& o) {
@@ -49,7 +51,7 @@ class PixelArray {
     void resizeForOverwrite(int rows, int cols) {
         if (rows < 1 || cols < 1) rows = cols = 1;
         const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-        if (n != size_ || !data_) data_ = std::make_unique_for_overwrite<T[]>(n);
+        if (n != size_ || !data_) data_ = AllocateLarge<T>(n);
         rows_ = rows;
         cols_ = cols;
         size_ = n;
@@ -73,7 +75,7 @@ class PixelArray {
     int rows_;
     int cols_;
     std::size_t size_;
-    std::unique_ptr<T[]> data_;
+    LargeBlock<T> data_;
 };
 
 // Texts the readers and the palette loader put into their messages.

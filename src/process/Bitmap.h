@@ -13,12 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "base/LargeBlock.h"
+
 namespace pelorin {
 
 // An allocator whose elements are left uninitialised when a vector grows without a value,
-// so that a block about to be overwritten in full is not zero-filled first.
+// so that a block about to be overwritten in full is not zero-filled first; large blocks
+// come in huge pages (AllocateLarge).
 template <typename T>
 struct DefaultInitAllocator : std::allocator<T> {
+    using value_type = T;
     template <typename U>
     struct rebind {
         using other = DefaultInitAllocator<U>;
@@ -34,6 +38,10 @@ struct DefaultInitAllocator : std::allocator<T> {
     void construct(U* p, Args&&... args) {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
+    T* allocate(std::size_t n) {
+        return static_cast<T*>(detail::AllocateLargeBlock(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t) noexcept { detail::FreeLargeBlock(p); }
 };
 
 // Largest picture, in pixels, that the BMP reader accepts (a 16384 x 16384 picture).
