@@ -152,6 +152,27 @@ struct PlaneStats {
         n += count;
     }
 
+    // Adds physical values already decoded by run()'s decoding, in order: the same
+    // arithmetic as run(), so the same values give the same statistics.
+    [[gnu::noinline]] void addValues(const double* values, std::int64_t count) {
+        double mn = dataMin;
+        double mx = dataMax;
+        long double a = s1;
+        long double b = s2;
+        for (std::int64_t i = 0; i < count; ++i) {
+            const double v = values[i];
+            if (v < mn) mn = v;
+            if (v > mx) mx = v;
+            a += v;
+            b += static_cast<long double>(v) * v;
+        }
+        dataMin = mn;
+        dataMax = mx;
+        s1 = a;
+        s2 = b;
+        n += count;
+    }
+
     // `count` more pixels of physical value p, in one step. Used for the values a short
     // file does not hold, so that a header claiming billions of pixels costs nothing.
     void addRepeated(double p, std::int64_t count) {
@@ -171,6 +192,22 @@ struct PlaneStats {
         a.s2 = s2;
         a.n = static_cast<long double>(n);
         return a;
+    }
+};
+
+// Stores decoded values like a statistics object, and keeps their physical values in file
+// order for PlaneStats::addValues, so that the sums can run on another thread.
+struct PhysicalValueRecorder {
+    double* out;
+
+    template <typename T, typename Decode>
+    void run(const std::uint8_t* bytes, std::int64_t count, int valueBytes, T* row,
+             const Decode& decode) {
+        T stored{};
+        for (std::int64_t i = 0; i < count; ++i, bytes += valueBytes) {
+            *out++ = decode(bytes, stored);
+            if (row) row[i] = stored;
+        }
     }
 };
 
@@ -318,7 +355,21 @@ std::int64_t ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLa
     constexpr bool kInParts = requires(Stats a, const Stats b) {
         a.merge(b);
     };
-    const bool twoThreads = kInParts && std::thread::hardware_concurrency() > 1;
+    constexpr bool kSumsAside = requires(Stats a, const double* values) {
+        a.addValues(values, 1);
+    };
+    const bool manyCores = std::thread::hardware_concurrency() > 1;
+    const bool twoThreads = kInParts && manyCores;
+    // Sums that must follow file order (extended-precision sums of reals) run on a second
+    // thread over the physical values of one block while this thread reads and decodes the
+    // next: the same values enter the same sums in the same order.
+    const bool sumsAside = kSumsAside && manyCores && readable > kValuesPerRead;
+    std::vector<double> physical[2];
+    if (sumsAside)
+        for (auto& p : physical)
+            p.resize(static_cast<std::size_t>(kValuesPerRead));
+    int nextPhysical = 0;
+    std::jthread summer;  // joined however the read ends
 
     std::vector<std::uint8_t> buffer(
         static_cast<std::size_t>(std::min(readable, kValuesPerRead) * vb));
@@ -341,12 +392,21 @@ std::int64_t ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLa
             } else {
                 DecodeValues(buffer.data(), consumed, got, layout, pixels, decode, stats);
             }
+        } else if (sumsAside) {
+            double* values = physical[nextPhysical].data();
+            nextPhysical ^= 1;
+            PhysicalValueRecorder recorder{values};
+            DecodeValues(buffer.data(), consumed, got, layout, pixels, decode, recorder);
+            if (summer.joinable()) summer.join();
+            if constexpr (kSumsAside)
+                summer = std::jthread([&stats, values, got] { stats.addValues(values, got); });
         } else {
             DecodeValues(buffer.data(), consumed, got, layout, pixels, decode, stats);
         }
         consumed += got;
         if (got < want) break;  // the file ends inside the plane
     }
+    if (summer.joinable()) summer.join();
     ZeroUnreadTail(layout, consumed, pixels);
     return consumed;
 }
