@@ -211,9 +211,8 @@ TEST(FitsData, StatisticsMatchPixelByPixelReferenceForEveryKind) {
                             {"1", "32768", 1.0L, 32768.0L}, {"1.0", "-1E12", 1.0L, -1e12L},
                             {"2", "0.5", 2.0L, 0.5L},       {"-1", "7", -1.0L, 7.0L}};
     std::mt19937 rng(7);
-    const int w = 37, h = 23;
-    for (int bitpix : {8, 16, 32, -32, -64}) {
-        for (const Scale& scale : scales) {
+    auto check = [&](int bitpix, const Scale& scale, int w, int h) {
+        {
             std::vector<std::uint8_t> data;
             std::vector<double> stored;
             for (int i = 0; i < w * h; ++i) {
@@ -272,7 +271,15 @@ TEST(FitsData, StatisticsMatchPixelByPixelReferenceForEveryKind) {
             EXPECT_EQ(StoredValue(r.image, h - 1, 0), stored[0]);
             EXPECT_EQ(StoredValue(r.image, 0, w - 1), stored.back());
         }
-    }
+    };
+    for (int bitpix : {8, 16, 32, -32, -64})
+        for (const Scale& scale : scales)
+            check(bitpix, scale, 37, 23);
+    // Planes large enough to be read on several threads: integer sums split in parts, and the
+    // ordered sums of reals (and of scaled integers) beside the decoding.
+    for (int bitpix : {16, -32})
+        for (const Scale& scale : {scales[0], scales[1]})
+            check(bitpix, scale, 1500, 1500);
 }
 
 TEST(FitsData, SinglePixelHasItsValueAsMeanAndNoSpread) {

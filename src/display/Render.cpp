@@ -212,13 +212,14 @@ void MapRows(const PixelArray<T>& pixels, const ZoomWindow& zoom, const LevelRow
     }
 }
 
-// Splits the window's rows over the machine's cores when the window is large.
+// Splits the window's rows over the machine's cores when the window is large enough for the
+// threads to pay for themselves (a batch on several workers keeps its cores busy anyway).
 template <typename T, typename Map>
 void MapWindow(const PixelArray<T>& pixels, const ZoomWindow& zoom, const LevelRows& out,
                const Map& map) {
     const long long pixelsInWindow = static_cast<long long>(zoom.rows) * zoom.cols;
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-    if (pixelsInWindow < (1 << 20)) workers = 1;
+    if (pixelsInWindow < kParallelPixels) workers = 1;
     workers = std::min<unsigned>(workers, static_cast<unsigned>(zoom.rows));
     const int first = zoom.rowStart;
     const int last = zoom.rowStart + zoom.rows;

@@ -18,6 +18,10 @@
 
 namespace pelorin {
 
+// Images from this many pixels on are read and rendered on several threads; below, thread
+// start-up costs more than it saves, and a batch on several workers already fills the cores.
+inline constexpr long long kParallelPixels = 1 << 21;
+
 // Largest number of rows and of columns an array keeps. Larger images are read in full
 // for their statistics, but only their top-left 4000 x 4000 pixels are stored.
 inline constexpr int kMaxImageSide = 4000;

@@ -358,7 +358,8 @@ std::int64_t ReadPlane(std::istream& in, std::int64_t bytesInFile, const PlaneLa
     constexpr bool kSumsAside = requires(Stats a, const double* values) {
         a.addValues(values, 1);
     };
-    const bool manyCores = std::thread::hardware_concurrency() > 1;
+    // Planes too small to repay a second thread are read on one.
+    const bool manyCores = std::thread::hardware_concurrency() > 1 && readable >= kParallelPixels;
     const bool twoThreads = kInParts && manyCores;
     // Sums that must follow file order (extended-precision sums of reals) run on a second
     // thread over the physical values of one block while this thread reads and decodes the
