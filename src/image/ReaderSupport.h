@@ -122,55 +122,23 @@ struct PlaneStats {
     template <typename T, typename Decode>
     [[gnu::noinline]] void run(const std::uint8_t* bytes, std::int64_t count, int valueBytes,
                                T* row, const Decode& decode) {
-        double mn = dataMin;
-        double mx = dataMax;
-        long double a = s1;
-        long double b = s2;
         T stored{};
         if (row) {
-            for (std::int64_t i = 0; i < count; ++i, bytes += valueBytes) {
-                const double v = decode(bytes, stored);
+            accumulate(count, [&](std::int64_t i) {
+                const double v = decode(bytes + i * valueBytes, stored);
                 row[i] = stored;
-                if (v < mn) mn = v;
-                if (v > mx) mx = v;
-                a += v;
-                b += static_cast<long double>(v) * v;
-            }
+                return v;
+            });
         } else {
-            for (std::int64_t i = 0; i < count; ++i, bytes += valueBytes) {
-                const double v = decode(bytes, stored);
-                if (v < mn) mn = v;
-                if (v > mx) mx = v;
-                a += v;
-                b += static_cast<long double>(v) * v;
-            }
+            accumulate(count,
+                       [&](std::int64_t i) { return decode(bytes + i * valueBytes, stored); });
         }
-        dataMin = mn;
-        dataMax = mx;
-        s1 = a;
-        s2 = b;
-        n += count;
     }
 
     // Adds physical values already decoded by run()'s decoding, in order: the same
     // arithmetic as run(), so the same values give the same statistics.
     [[gnu::noinline]] void addValues(const double* values, std::int64_t count) {
-        double mn = dataMin;
-        double mx = dataMax;
-        long double a = s1;
-        long double b = s2;
-        for (std::int64_t i = 0; i < count; ++i) {
-            const double v = values[i];
-            if (v < mn) mn = v;
-            if (v > mx) mx = v;
-            a += v;
-            b += static_cast<long double>(v) * v;
-        }
-        dataMin = mn;
-        dataMax = mx;
-        s1 = a;
-        s2 = b;
-        n += count;
+        accumulate(count, [values](std::int64_t i) { return values[i]; });
     }
 
     // `count` more pixels of physical value p, in one step. Used for the values a short
@@ -192,6 +160,28 @@ struct PlaneStats {
         a.s2 = s2;
         a.n = static_cast<long double>(n);
         return a;
+    }
+
+  private:
+    // The one accumulation loop: value(i) gives the i-th physical value, in file order.
+    template <typename Value>
+    void accumulate(std::int64_t count, const Value& value) {
+        double mn = dataMin;
+        double mx = dataMax;
+        long double a = s1;
+        long double b = s2;
+        for (std::int64_t i = 0; i < count; ++i) {
+            const double v = value(i);
+            if (v < mn) mn = v;
+            if (v > mx) mx = v;
+            a += v;
+            b += static_cast<long double>(v) * v;
+        }
+        dataMin = mn;
+        dataMax = mx;
+        s1 = a;
+        s2 = b;
+        n += count;
     }
 };
 
