@@ -1,6 +1,7 @@
 // pelorin-convert: the BMP batch of the viewer without a window. The files named on the
 // command line are treated as the selected entries of the file list, in the order given,
 // with the window's controls set from the options, and "Sauvegarde BMP" pressed.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -456,6 +457,11 @@ int ConvertInParallel(const Options& o, std::vector<std::unique_ptr<Viewer>>& vi
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A batch loads one image after another, mostly of the same size: keep freed image
+    // blocks in the heap for the next load instead of handing them back to the system and
+    // faulting fresh pages in again for every file.
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
     const Options o = Parse(argc, argv);
     std::size_t jobs = o.jobs > 0 ? static_cast<std::size_t>(o.jobs)
                                   : std::max(1u, std::thread::hardware_concurrency());
