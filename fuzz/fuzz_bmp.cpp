@@ -3,33 +3,21 @@
 // conversion shows the same colours. Read from a file, which reads the headers first and
 // then only the bytes the pixels need, it must come out the same.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <span>
 #include <string>
 
-#include <unistd.h>
-
+#include "FuzzSupport.h"
 #include "base/Errors.h"
 #include "process/Bitmap.h"
 #include "process/PictureLimits.h"
+
+using pelorin::fuzz::Require;
 
 namespace {
 
 // A smaller picture limit than the reader's own keeps each run fast; the checks are the same.
 constexpr std::uint64_t kFuzzMaxPixels = std::uint64_t{1} << 18;
-
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
-
-std::string ScratchFile() {
-    return (std::filesystem::temp_directory_path() /
-            ("pelorin-fuzz-bmp-" + std::to_string(::getpid()) + ".bmp"))
-        .string();
-}
 
 }  // namespace
 
@@ -50,11 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bitmap back = Bitmap::FromBmpBytes(bmp.toBmpBytes(), kFuzzMaxPixels);
     Require(back == bmp);
 
-    static const std::string scratch = ScratchFile();
-    {
-        std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    const std::string scratch = pelorin::fuzz::WriteScratchFile("bmp.bmp", data, size);
+    Require(!scratch.empty());
     try {
         Require(Bitmap::ReadBmpFile(scratch) == bmp);
     } catch (const pelorin::PictureRefused&) {

@@ -5,14 +5,13 @@
 #include <sstream>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "base/Errors.h"
 #include "image/Readers.h"
 
-namespace {
+using pelorin::fuzz::Require;
 
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
+namespace {
 
 template <typename Array>
 void RequireShape(const Array& a, int rows, int cols) {

@@ -7,14 +7,13 @@
 #include <sstream>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "base/Errors.h"
 #include "image/Readers.h"
 
-namespace {
+using pelorin::fuzz::Require;
 
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
+namespace {
 
 std::string Card(const std::string& text) {
     std::string c = text;

@@ -1,33 +1,19 @@
 // Any bytes as a gzip-compressed FITS file: loaded and listed by path, as the viewer does.
 // A damaged stream ends with its message; nothing is inflated past what the headers need.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "base/Errors.h"
 #include "image/Readers.h"
 
-namespace {
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using pelorin::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pelorin;
-    static const std::string path =
-        "/tmp/pelorin_fuzz_gzip_" + std::to_string(getpid()) + ".fits.gz";
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    } else {
-        return 0;
-    }
+    const std::string path = fuzz::WriteScratchFile("gzip.fits.gz", data, size);
+    if (path.empty()) return 0;
     ImageState image;
     WcsInfo wcs;
     ZoomWindow zoom;

@@ -5,15 +5,10 @@
 #include <sstream>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "image/Readers.h"
 
-namespace {
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using pelorin::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pelorin;

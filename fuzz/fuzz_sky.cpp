@@ -12,14 +12,13 @@
 #include <cstring>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "sky/SkyLib.h"
 #include "sky/Wcs.h"
 
-namespace {
+using pelorin::fuzz::Require;
 
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
+namespace {
 
 class Reader {
   public:
