@@ -13,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "base/Paths.h"
@@ -465,7 +466,9 @@ std::string Isolated(const Work& work, std::int64_t maxBytes, std::string& fits)
     }
     if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty()) return failed;
     if (reply[0] != '1') return reply.substr(1);
-    fits = reply.substr(1);
+    // The image may be hundreds of megabytes: drop the flag in place rather than copy.
+    reply.erase(0, 1);
+    fits = std::move(reply);
     return {};
 }
 
