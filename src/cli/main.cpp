@@ -61,6 +61,7 @@ constexpr const char* kUsage =
     "                      output, the files written and where an error stops the batch\n"
     "                      are the same as with --jobs 1\n"
     "  --help              this text\n"
+    "  --version           the version of the program\n"
     "\n"
     "Exit status: 0 when every file was handled, 1 when an error ended the batch (files\n"
     "already written are kept) or, with --keep-going, ended any file, 2 on bad usage.\n"
@@ -147,6 +148,9 @@ Options Parse(int argc, char** argv) {
             onlyFiles = true;
         } else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
+            std::exit(0);
+        } else if (a == "--version") {
+            std::cout << "pelorin-convert " PELORIN_VERSION "\n";
             std::exit(0);
         } else if (a == "--dest") {
             o.dest = value();

@@ -13,6 +13,9 @@
 #ifndef PELORIN_LIB_DIR
 #define PELORIN_LIB_DIR "/usr/local/lib/pelorin"
 #endif
+#ifndef PELORIN_LIB_DIR_FROM_BIN
+#define PELORIN_LIB_DIR_FROM_BIN "../lib/pelorin"
+#endif
 
 namespace pelorin {
 
@@ -130,9 +133,11 @@ std::vector<std::string> DecoderModuleCandidates() {
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec && exe.has_parent_path()) {
         candidates.push_back((exe.parent_path() / kDecoderModuleName).string());
-        // An installed copy moved elsewhere as a whole: <prefix>/bin beside <prefix>/lib/pelorin.
-        candidates.push_back(
-            (exe.parent_path().parent_path() / "lib" / "pelorin" / kDecoderModuleName).string());
+        // The installed layout seen from the program's own folder, so that a copy unpacked
+        // or installed under another root uses its own module.
+        candidates.push_back((exe.parent_path() / PELORIN_LIB_DIR_FROM_BIN / kDecoderModuleName)
+                                 .lexically_normal()
+                                 .string());
     }
     candidates.push_back((std::filesystem::path(PELORIN_LIB_DIR) / kDecoderModuleName).string());
     candidates.emplace_back(kDecoderModuleName);

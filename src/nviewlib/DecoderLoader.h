@@ -15,7 +15,8 @@ namespace pelorin {
 inline constexpr const char* kDecoderModuleName = "libnviewlib.so";
 
 // The places tried by LoadPictureDecoder, in order: beside the running executable, the
-// installed library folder, then the bare module name for the system's library search.
+// installed library folder relative to the executable's folder, the installed library folder
+// of the configured prefix, then the bare module name for the system's library search.
 std::vector<std::string> DecoderModuleCandidates();
 
 // Loads the decoder module by name at start-up: first beside the running executable, then

@@ -25,13 +25,16 @@ Viewer::Viewer(std::string programDir, std::unique_ptr<PictureDecoder> decoder)
     itt[0] = itt[1];
     colourBarBitmap.create(256, 1, 8);
     displayBitmap.create(1, 1, 8);
-    paletteFallbacks.push_back(std::string(PELORIN_DATA_DIR) + kPathSeparator + "palettes");
-    // An installed copy moved elsewhere as a whole: <prefix>/bin beside <prefix>/share.
+    // The installed palettes seen from the program's own folder first, so that a copy
+    // unpacked or installed under another root uses its own; then those of the configured
+    // prefix.
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec && exe.has_parent_path())
-        paletteFallbacks.push_back(
-            (exe.parent_path().parent_path() / "share" / "pelorin" / "palettes").string());
+        paletteFallbacks.push_back((exe.parent_path() / PELORIN_DATA_DIR_FROM_BIN / "palettes")
+                                       .lexically_normal()
+                                       .string());
+    paletteFallbacks.push_back(std::string(PELORIN_DATA_DIR) + kPathSeparator + "palettes");
 }
 
 Viewer::~Viewer() = default;

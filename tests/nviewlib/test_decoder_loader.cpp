@@ -126,9 +126,10 @@ TEST(DecoderLoader, SearchesBesideTheExecutableThenTheInstalledFolderThenTheSyst
     ASSERT_EQ(candidates.size(), 4u);
     // This test program is built into the same folder as the module.
     EXPECT_TRUE(fs::equivalent(candidates[0], NVIEWLIB_MODULE_PATH)) << candidates[0];
-    // A whole installation moved elsewhere: <prefix>/lib/pelorin beside <prefix>/bin.
+    // The installed layout under whatever root the program sits in, for an unpacked package.
     const fs::path exeDir = fs::path(candidates[0]).parent_path();
-    EXPECT_EQ(fs::path(candidates[1]), exeDir.parent_path() / "lib" / "pelorin" / "libnviewlib.so");
+    EXPECT_EQ(fs::path(candidates[1]),
+              (exeDir / PELORIN_LIB_DIR_FROM_BIN / "libnviewlib.so").lexically_normal());
     EXPECT_EQ(fs::path(candidates[2]), fs::path(PELORIN_LIB_DIR) / "libnviewlib.so");
     EXPECT_EQ(candidates[3], "libnviewlib.so");
 }
