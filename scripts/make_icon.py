@@ -1,10 +1,13 @@
 #!/usr/bin/python3
-"""Renders the program icon src/app/pelorin.svg into the 64 x 64 PNG src/app/pelorin.png.
+"""Renders the program icon src/app/pelorin.svg into the PNG icons of the icon theme.
 
-    scripts/make_icon.py [SIZE]        (default: 64)
+    scripts/make_icon.py
+
+writes src/app/pelorin.png (64 x 64, also built into the program for its windows) and
+src/app/pelorin-128.png (128 x 128).
 
 Generation-only dependency: rsvg-convert from Debian's librsvg2-bin
-(`apt-get install librsvg2-bin`). The committed PNG is the product; the build needs nothing.
+(`apt-get install librsvg2-bin`). The committed PNGs are the product; the build needs nothing.
 """
 
 import os
@@ -12,22 +15,25 @@ import shutil
 import subprocess
 import sys
 
+SIZES = {64: "pelorin.png", 128: "pelorin-128.png"}
 
-def main(argv):
-    size = int(argv[1]) if len(argv) > 1 else 64
+
+def main():
     here = os.path.dirname(os.path.abspath(__file__))
     app = os.path.normpath(os.path.join(here, "..", "src", "app"))
     svg = os.path.join(app, "pelorin.svg")
-    png = os.path.join(app, "pelorin.png")
     tool = shutil.which("rsvg-convert")
     if tool is None:
         sys.exit("make_icon.py: rsvg-convert is missing (apt-get install librsvg2-bin)")
-    subprocess.run(
-        [tool, "--width", str(size), "--height", str(size), "--format", "png", "-o", png, svg],
-        check=True,
-    )
-    print("wrote %s (%d x %d)" % (png, size, size))
+    for size, name in SIZES.items():
+        png = os.path.join(app, name)
+        subprocess.run(
+            [tool, "--width", str(size), "--height", str(size), "--format", "png", "-o", png,
+             svg],
+            check=True,
+        )
+        print("wrote %s (%d x %d)" % (png, size, size))
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    main()

@@ -484,12 +484,14 @@ def check_desktop(root):
         except ElementTree.ParseError as error:
             check(False, "pelorin.svg: %s" % error)
 
-    path = os.path.join(app, "pelorin.png")
-    if check(os.path.isfile(path), "pelorin.png missing"):
-        with open(path, "rb") as f:
-            raw = f.read(32)
-        check(raw[:8] == b"\x89PNG\r\n\x1a\n" and raw[12:16] == b"IHDR"
-              and struct.unpack_from(">II", raw, 16) == (64, 64), "pelorin.png: not a 64x64 PNG")
+    for name, size in (("pelorin.png", 64), ("pelorin-128.png", 128)):
+        path = os.path.join(app, name)
+        if check(os.path.isfile(path), name + " missing"):
+            with open(path, "rb") as f:
+                raw = f.read(32)
+            check(raw[:8] == b"\x89PNG\r\n\x1a\n" and raw[12:16] == b"IHDR"
+                  and struct.unpack_from(">II", raw, 16) == (size, size),
+                  "%s: not a %dx%d PNG" % (name, size, size))
 
 
 def main(argv):
