@@ -11,6 +11,7 @@ packages=(
   libcfitsio-dev zlib1g-dev libpng-dev python3 python3-erfa python3-pil python3-numpy
   qt6-translations-l10n
   xvfb xauth
+  dpkg-dev file groff-base appstream desktop-file-utils
 )
 
 missing=()

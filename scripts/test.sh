@@ -9,7 +9,10 @@ scripts/install-deps.sh
 jobs=$(nproc)
 
 echo "== Release build and tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELORIN_BUILD_TESTS=ON >/dev/null
+# Configured for /usr as the Debian package is, so that the package test packs and checks
+# the layout that gets shipped.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELORIN_BUILD_TESTS=ON \
+  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$jobs"
 
