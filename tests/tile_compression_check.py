@@ -1,0 +1,194 @@
+#!/usr/bin/python3
+"""Tile-compressed images read by our reader and by astropy must give the same pixels.
+
+Usage: tile_compression_check.py FITS_VALUES [--make DIR]
+Builds images with astropy.io.fits.CompImageHDU for every codec with signed, unsigned and real
+data, quantised and lossless, with the layouts older compressors and astropy itself write
+(no ZTENSION/ZSIMPLE, BSCALE/BZERO before TTYPE1), and compares the stored values our reader
+holds (FITS_VALUES prints them) with what astropy decompresses: exactly, lossy quantised
+reals included, since both must undo the same quantisation. With --make, only writes the
+files into DIR. Exit 77 (skipped) when astropy is missing.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+try:
+    import numpy as np
+    from astropy.io import fits
+except ImportError:
+    print("astropy or numpy missing: skipped")
+    sys.exit(77)
+
+CODECS = ["RICE_1", "GZIP_1", "GZIP_2", "HCOMPRESS_1", "PLIO_1"]
+COLS, ROWS = 37, 29  # tiles of 16 x 8 divide neither side
+WCS = [("CTYPE1", "RA---TAN"), ("CTYPE2", "DEC--TAN"), ("CRVAL1", 150.0), ("CRVAL2", 2.0),
+       ("CRPIX1", 3.0), ("CRPIX2", 3.0), ("CDELT1", -0.001), ("CDELT2", 0.001)]
+
+
+def values(dtype, codec, rng):
+    """Data of a kind that `codec` takes: PLIO only small non-negative stored integers (astropy's
+    encoder overruns its buffer on larger ones), HCOMPRESS no full-range noise."""
+    if np.dtype(dtype).kind == "f":
+        base = np.add.outer(np.arange(ROWS) * 3.0, np.arange(COLS) * 0.5)
+        return (base + rng.normal(0, 4.0, (ROWS, COLS))).astype(dtype)
+    info = np.iinfo(dtype)
+    low, high = int(info.min), int(info.max)
+    if codec == "PLIO_1":
+        low, high = max(low, 0), min(high, 4095)
+    if codec == "HCOMPRESS_1":  # astropy's encoder runs out of room on full-range noise
+        low, high = max(low, info.min // 256), min(high, max(info.max // 256, 255))
+    return rng.integers(low, high, (ROWS, COLS), endpoint=True).astype(dtype)
+
+
+def rewrite_table_header(path, change):
+    """Applies change(cards) to the compressed table's header cards, in place: the header
+    keeps its block count, so the data stay where they were."""
+    with open(path, "rb") as f:
+        raw = bytearray(f.read())
+    start = 2880 * ((raw.index(b"END     ") // 2880) + 1)
+    end = start
+    while raw[end:end + 8] != b"END     ":
+        end += 80
+    cards = [bytes(raw[i:i + 80]) for i in range(start, end, 80)]
+    cards = change(cards)
+    block = b"".join(cards) + b"END".ljust(80)
+    stop = 2880 * ((end - start) // 2880 + 1) + start
+    assert len(block) <= stop - start
+    raw[start:stop] = block.ljust(stop - start)
+    with open(path, "wb") as f:
+        f.write(bytes(raw))
+
+
+def older_layout(cards):
+    """As older compressors wrote: no ZTENSION/ZSIMPLE/ZPCOUNT/ZGCOUNT, BSCALE and BZERO
+    moved before TTYPE1."""
+    drop = (b"ZTENSION", b"ZSIMPLE ", b"ZPCOUNT ", b"ZGCOUNT ")
+    kept = [c for c in cards if c[:8] not in drop]
+    scaling = [c for c in kept if c[:8] in (b"BSCALE  ", b"BZERO   ")]
+    kept = [c for c in kept if c not in scaling]
+    at = next(i for i, c in enumerate(kept) if c.startswith(b"TTYPE1"))
+    return kept[:at] + scaling + kept[at:]
+
+
+def build(folder):
+    """Writes every case into `folder`; returns [(file name, hdu index)]."""
+    rng = np.random.default_rng(16)
+    made = []
+
+    def write(name, data, header=(), layout=None, **options):
+        hdu = fits.CompImageHDU(data, **options)
+        for key, value in header:
+            hdu.header[key] = value
+        path = os.path.join(folder, name)
+        fits.HDUList([fits.PrimaryHDU(), hdu]).writeto(path, overwrite=True)
+        if layout:
+            rewrite_table_header(path, layout)
+        made.append(name)
+
+    for codec in CODECS:
+        tiles = dict(compression_type=codec, tile_size=(16, 8))
+        for dtype in ["uint8", "int8", "int16", "uint16", "int32", "uint32"]:
+            if codec == "PLIO_1" and dtype in ("uint16", "uint32"):
+                continue  # stored values below 0: PLIO cannot hold them
+            write(f"{codec}_{dtype}.fz", values(dtype, codec, rng), WCS, **tiles)
+        if codec != "PLIO_1":
+            for dtype in ["float32", "float64"]:
+                write(f"{codec}_{dtype}_quantised.fz", values(dtype, codec, rng), **tiles)
+            dithered = values("float32", codec, rng)
+            write(f"{codec}_float32_dither1.fz", dithered, quantize_method=1, **tiles)
+            write(f"{codec}_float32_dither2.fz", dithered, quantize_method=2, **tiles)
+        write(f"{codec}_int16_older.fz", values("int16", codec, rng), WCS,
+              layout=older_layout, **tiles)
+        if codec != "PLIO_1":
+            write(f"{codec}_uint16_older.fz", values("uint16", codec, rng), layout=older_layout,
+                  **tiles)
+    for codec in ["GZIP_1", "GZIP_2"]:
+        for dtype in ["float32", "float64"]:
+            write(f"{codec}_{dtype}_lossless.fz", values(dtype, codec, rng),
+                  compression_type=codec, quantize_level=0.0, tile_size=(16, 8))
+    # A smooth ramp cannot be quantised: its tiles go to the GZIP_COMPRESSED_DATA column.
+    ramp = np.add.outer(np.arange(ROWS), np.arange(COLS) / 64.0).astype("float32")
+    write("float32_ramp_gzip_column.fz", ramp, compression_type="RICE_1", tile_size=(16, 8))
+    # Undefined values: NaN reals (ZBLANK in the integer tiles), BLANK integers.
+    nan = values("float32", "RICE_1", rng)
+    nan[3, 4] = nan[10, 11] = np.nan
+    write("float32_nan.fz", nan, compression_type="RICE_1", tile_size=(16, 8))
+    blank = values("int16", "RICE_1", rng)
+    blank[2, 2] = -32768
+    write("int16_blank.fz", blank, [("BLANK", -32768)], compression_type="RICE_1",
+          tile_size=(16, 8))
+    # Scaling keywords of the image itself, and a cube whose second plane is asked for.
+    write("int16_scaled.fz", values("int16", "RICE_1", rng), [("BSCALE", 0.5), ("BZERO", 7.0)],
+          compression_type="RICE_1", do_not_scale_image_data=False)
+    cube = rng.integers(-1000, 1000, (3, ROWS, COLS)).astype("int16")
+    write("int16_cube.fz", cube, compression_type="RICE_1", tile_size=(16, 8, 1))
+    return made
+
+
+def expected_stored(path, plane):
+    """What our reader must hold: astropy's stored values, BLANK and NaN as 0, and reals whose
+    first byte in the file would be 0x7F or 0xFF as 0."""
+    with fits.open(path, do_not_scale_image_data=True, disable_image_compression=False) as f:
+        hdu = f[1]
+        data = np.asarray(hdu.data)
+        blank = hdu.header.get("BLANK")
+        bzero = hdu.header.get("BZERO", 0.0)
+        bscale = hdu.header.get("BSCALE", 1.0)
+        bitpix = hdu.header["BITPIX"]
+    if data.ndim == 3:
+        data = data[plane - 1]
+    flat = data.ravel()
+    if flat.dtype.kind == "f":
+        first = flat.astype(flat.dtype.newbyteorder(">")).view(np.uint8)[::flat.dtype.itemsize]
+        flat = np.where(np.isnan(flat) | (first == 0x7F) | (first == 0xFF), 0, flat)
+    elif blank is not None:
+        flat = np.where(flat == blank, 0, flat)
+    return data.shape[-1], data.shape[-2], bitpix, float(bzero), float(bscale), flat
+
+
+def ours(tool, path, plane):
+    out = subprocess.run([tool, path, str(plane)], capture_output=True, text=True, timeout=120)
+    lines = out.stdout.splitlines()
+    if out.returncode != 0 or not lines or lines[0].startswith(("refused", "error")):
+        return None, (lines[0] if lines else out.stderr)
+    head = lines[0].split()
+    return (int(head[0]), int(head[1]), int(head[2]), float(head[3]), float(head[4]),
+            np.array([float(v) for v in lines[1:]])), ""
+
+
+def main():
+    if len(sys.argv) == 4 and sys.argv[2] == "--make":
+        for name in build(sys.argv[3]):
+            print(name)
+        return 0
+    tool = sys.argv[1]
+    failures = []
+    with tempfile.TemporaryDirectory() as folder:
+        names = build(folder)
+        for name in names:
+            path = os.path.join(folder, name)
+            plane = 2 if "cube" in name else 1
+            got, why = ours(tool, path, plane)
+            if got is None:
+                failures.append(f"{name}: not read ({why})")
+                continue
+            w, h, bitpix, bzero, bscale, flat = expected_stored(path, plane)
+            if got[:5] != (w, h, bitpix, bzero, bscale):
+                failures.append(f"{name}: {got[:5]} instead of {(w, h, bitpix, bzero, bscale)}")
+                continue
+            want = flat.astype(np.float64)
+            differ = np.flatnonzero(got[5] != want)
+            if differ.size:
+                i = differ[0]
+                failures.append(f"{name}: {differ.size} values differ, first at {i}: "
+                                f"{got[5][i]!r} instead of {want[i]!r}")
+    for f in failures:
+        print(f)
+    print(f"{len(names) - len(failures)} of {len(names)} compressed images read as astropy reads them")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
