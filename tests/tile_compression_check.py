@@ -1,18 +1,25 @@
 #!/usr/bin/python3
 """Tile-compressed images read by our reader and by astropy must give the same pixels.
 
-Usage: tile_compression_check.py FITS_VALUES [--make DIR]
+Usage: tile_compression_check.py FITS_VALUES [CONVERTER PALETTES | --make DIR]
 Builds images with astropy.io.fits.CompImageHDU for every codec with signed, unsigned and real
 data, quantised and lossless, with the layouts older compressors and astropy itself write
 (no ZTENSION/ZSIMPLE, BSCALE/BZERO before TTYPE1), and compares the stored values our reader
 holds (FITS_VALUES prints them) with what astropy decompresses: exactly, lossy quantised
 reals included, since both must undo the same quantisation. With --make, only writes the
 files into DIR. Exit 77 (skipped) when astropy is missing.
+
+Given the converter, also runs batches through it: a failed compressed file followed by a
+small one, a real image in the GZIP_COMPRESSED_DATA column after another file (each must
+convert as if alone), and stand-ins for the decompression helper that crash or hang (that
+file is refused, the run goes on) or a missing helper (the run ends in error, no BMP).
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 try:
     import numpy as np
@@ -158,6 +165,88 @@ def ours(tool, path, plane):
             np.array([float(v) for v in lines[1:]])), ""
 
 
+def convert(converter, palettes, dest, *files, jobs=1):
+    os.makedirs(dest, exist_ok=True)
+    out = subprocess.run([converter, "--caption", "--quiet", "--jobs", str(jobs), "--dest", dest,
+                          "--palettes", palettes, *files], capture_output=True, text=True,
+                         timeout=120)
+    return out.returncode, out.stdout.splitlines(), out.stderr
+
+
+def bmp(dest, name):
+    path = os.path.join(dest, os.path.splitext(name)[0] + ".bmp")
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def converter_checks(converter, palettes, folder):
+    failures = []
+    rng = np.random.default_rng(9)
+
+    def write(name, data, codec="RICE_1"):
+        path = os.path.join(folder, name)
+        fits.HDUList([fits.PrimaryHDU(), fits.CompImageHDU(data, compression_type=codec)]) \
+            .writeto(path, overwrite=True)
+        return path
+
+    first = write("a_float.fz", rng.normal(0, 1, (200, 300)).astype("float32"))
+    # The HCOMPRESS stream's own header damaged: cfitsio writes past its buffer.
+    damaged = write("b_damaged.fz", rng.integers(0, 3000, (200, 300)).astype("int16"),
+                    "HCOMPRESS_1")
+    with open(damaged, "r+b") as f:
+        raw = bytearray(f.read())
+        header = raw[2880:2880 * 2].decode("latin-1")
+        rows = int(header.split("NAXIS2  =")[1][:21])
+        width = int(header.split("NAXIS1  =")[1][:21])
+        heap = 2880 * 2 + rows * width
+        raw[heap + 5] ^= 0x80
+        f.seek(0)
+        f.write(raw)
+    small = write("c_small8.fz", np.arange(100, dtype="uint8").reshape(10, 10))
+    ramp = write("d_ramp.fz", np.add.outer(np.arange(50), np.arange(60) / 64.0).astype("float32"))
+    for jobs in (1, 2):
+        alone = os.path.join(folder, f"alone{jobs}")
+        batch = os.path.join(folder, f"batch{jobs}")
+        _, small_caption, _ = convert(converter, palettes, alone, small, jobs=jobs)
+        convert(converter, palettes, alone, ramp, jobs=jobs)
+        _, captions, _ = convert(converter, palettes, batch, first, damaged, small, ramp,
+                                 jobs=jobs)
+        if small_caption != ["c_small8.fz  10x10  8 bits"] or small_caption[0] not in captions:
+            failures.append(f"--jobs {jobs}: the small file after a failed one: {captions}")
+        for name in ("c_small8.fz", "d_ramp.fz"):
+            if bmp(alone, name) is None or bmp(alone, name) != bmp(batch, name):
+                failures.append(f"--jobs {jobs}: {name} converts otherwise after other files")
+
+    # Stand-ins for the helper beside a copy of the converter.
+    bin_dir = os.path.join(folder, "bin")
+    os.makedirs(bin_dir)
+    copy = shutil.copy(converter, bin_dir)
+    helper = os.path.join(bin_dir, "pelorin-fitsdecomp")
+    plain = os.path.join(folder, "plain.fits")
+    fits.PrimaryHDU(np.arange(100, dtype="int16").reshape(10, 10)).writeto(plain)
+    for what, script in (("crashes", "kill -SEGV $$"), ("hangs", "exec /bin/sleep 100")):
+        with open(helper, "w") as f:
+            f.write("#!/bin/sh\n" + script + "\n")
+        os.chmod(helper, 0o755)
+        dest = os.path.join(folder, what)
+        started = time.monotonic()
+        code, captions, _ = convert(copy, palettes, dest, small, plain)
+        took = time.monotonic() - started
+        if (captions[:1] != ["Format non supporté.Image compressée illisible"]
+                or captions[1:] != ["plain.fits  10x10  16 bits"] or bmp(dest, "plain.fits") is None
+                or took > 30):
+            failures.append(f"a helper that {what}: {code} {captions} in {took:.0f} s")
+    os.remove(helper)
+    if not os.path.exists("/usr/local/lib/pelorin/pelorin-fitsdecomp"):
+        dest = os.path.join(folder, "missing")
+        code, captions, errors = convert(copy, palettes, dest, small)
+        if code == 0 or bmp(dest, "c_small8.fz") is not None or "introuvable" not in errors:
+            failures.append(f"a missing helper: exit {code}, {captions}, {errors}")
+    return failures
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[2] == "--make":
         for name in build(sys.argv[3]):
@@ -184,9 +273,11 @@ def main():
                 i = differ[0]
                 failures.append(f"{name}: {differ.size} values differ, first at {i}: "
                                 f"{got[5][i]!r} instead of {want[i]!r}")
+        if len(sys.argv) == 4:
+            failures += converter_checks(sys.argv[2], sys.argv[3], folder)
     for f in failures:
         print(f)
-    print(f"{len(names) - len(failures)} of {len(names)} compressed images read as astropy reads them")
+    print(f"{len(names)} compressed images compared with astropy, {len(failures)} failures")
     return 1 if failures else 0
 
 
