@@ -1,13 +1,13 @@
 #!/usr/bin/python3
 """Tile-compressed images read by our reader and by astropy must give the same pixels.
 
-Usage: tile_compression_check.py FITS_VALUES [CONVERTER PALETTES | --make DIR]
+Usage: tile_compression_check.py FITS_VALUES [CONVERTER PALETTES | --make DIR | --hostile DIR]
 Builds images with astropy.io.fits.CompImageHDU for every codec with signed, unsigned and real
 data, quantised and lossless, with the layouts older compressors and astropy itself write
 (no ZTENSION/ZSIMPLE, BSCALE/BZERO before TTYPE1), and compares the stored values our reader
 holds (FITS_VALUES prints them) with what astropy decompresses: exactly, lossy quantised
 reals included, since both must undo the same quantisation. With --make, only writes the
-files into DIR. Exit 77 (skipped) when astropy is missing.
+files into DIR; with --hostile, writes the hostile files of the fuzz seeds into DIR. Exit 77 (skipped) when astropy is missing.
 
 Given the converter, also runs batches through it: a failed compressed file followed by a
 small one, a real image in the GZIP_COMPRESSED_DATA column after another file (each must
@@ -247,7 +247,58 @@ def converter_checks(converter, palettes, folder):
     return failures
 
 
+def hostile(folder):
+    """Files that made cfitsio loop, grow or write past its buffers, for the fuzz seeds."""
+    import gzip
+    import struct
+    rng = np.random.default_rng(3)
+    made = {}
+    for codec in ("GZIP_1", "HCOMPRESS_1"):
+        path = os.path.join(folder, "base.fz")
+        data = rng.integers(0, 3000, (64, 64)).astype("int16")
+        fits.HDUList([fits.PrimaryHDU(), fits.CompImageHDU(
+            data, compression_type=codec, tile_size=(64, 8 if codec == "GZIP_1" else 64))]) \
+            .writeto(path, overwrite=True)
+        with open(path, "rb") as f:
+            made[codec] = bytearray(f.read())
+    raw = made["GZIP_1"]
+    header = raw[2880:2880 * 2].decode("latin-1")
+    rows = int(header.split("NAXIS2  =")[1][:21])
+    table = 2880 * 2
+
+    def descriptors(change):
+        out = bytearray(raw)
+        for r in range(rows):
+            count, offset = struct.unpack(">ii", out[table + 8 * r:table + 8 * r + 8])
+            out[table + 8 * r:table + 8 * r + 8] = struct.pack(">ii", *change(count, offset))
+        return out
+
+    files = {
+        "tiles_gzip_header_only.fz": descriptors(lambda count, offset: (10, offset)),
+        "tiles_gzip_cut.fz": descriptors(lambda count, offset: (count // 2, offset)),
+    }
+    # Every tile on one gzip stream that inflates to 16 MB.
+    bomb = gzip.compress(bytes(16 << 20), 9)
+    shared = descriptors(lambda count, offset: (len(bomb), 0))[:table + 8 * rows]
+    at = shared.index(b"PCOUNT  =", 2880)
+    shared[at:at + 30] = b"PCOUNT  = %20d" % len(bomb)
+    shared += bomb + bytes(-(len(shared) + len(bomb)) % 2880)
+    files["tiles_shared_heap.fz"] = shared
+    flipped = bytearray(made["HCOMPRESS_1"])
+    flipped[table + 8 + 5] ^= 0x80  # inside the HCOMPRESS stream's sizes
+    files["tiles_hcompress_flip.fz"] = flipped
+    for name, content in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(content)
+    os.remove(os.path.join(folder, "base.fz"))
+    return list(files)
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[2] == "--hostile":
+        for name in hostile(sys.argv[3]):
+            print(name)
+        return 0
     if len(sys.argv) == 4 and sys.argv[2] == "--make":
         for name in build(sys.argv[3]):
             print(name)
