@@ -605,6 +605,7 @@ std::string RunHelper(const std::vector<char>& file, int hdu, std::int64_t image
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::seconds(10 + 3 * (work / (std::int64_t{16} << 20)));
     const std::int64_t replyLimit = imageBytes + 1;
+    const std::int64_t padded = (imageBytes + 2879) / 2880 * 2880;
     std::string reply;
     std::size_t sent = 0;
     bool open = true, timedOut = false;
@@ -634,7 +635,7 @@ std::string RunHelper(const std::vector<char>& file, int hdu, std::int64_t image
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) open = false;
             if (n > 0) {
                 if (static_cast<std::int64_t>(reply.size()) + n > replyLimit) break;
-                if (reply.empty()) reply.reserve(static_cast<std::size_t>(replyLimit));
+                if (reply.empty()) reply.reserve(static_cast<std::size_t>(padded + 1));
                 reply.append(buffer, static_cast<std::size_t>(n));
             }
         }
@@ -650,7 +651,9 @@ std::string RunHelper(const std::vector<char>& file, int hdu, std::int64_t image
     if (reply[0] != '1' || static_cast<std::int64_t>(reply.size()) != replyLimit)
         return kUnreadable;
     // The image may be hundreds of megabytes: drop the flag in place rather than copy.
+    // The data unit as a file holds it, padded to its last block, in the room reserved.
     reply.erase(0, 1);
+    reply.resize(static_cast<std::size_t>(padded), '\0');
     pixels = std::move(reply);
     return {};
 }

@@ -105,9 +105,9 @@ extern const char* const kGzipCorrupt;
 
 // Decompresses the tile-compressed image `ext` of `in` (the whole file from byte 0) after
 // checking its header and its tile table, in the helper program pelorin-fitsdecomp. On
-// success `pixels` holds the image's stored values in FITS byte order (its data unit without
-// the padding) and the result is empty; otherwise the result is the message. A helper that
-// cannot be found or started raises OperationError: that is no fault of the file.
+// success `pixels` holds the image's stored values in FITS byte order, padded to a whole
+// block as the data unit of a file, and the result is empty; otherwise the result is the message. A
+// helper that cannot be found or started raises OperationError: that is no fault of the file.
 std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& pixels);
 
 // The header of the image a compressed table holds, made from the table's header as the tile
