@@ -307,6 +307,10 @@ def main():
     failures = []
     with tempfile.TemporaryDirectory() as folder:
         names = build(folder)
+        # Real files: those astropy's own tests read.
+        data = os.path.join(os.path.dirname(fits.__file__), "tests", "data")
+        names += [os.path.join(data, name) for name in ("comp.fits", "compressed_image.fits")
+                  if os.path.exists(os.path.join(data, name))]
         for name in names:
             path = os.path.join(folder, name)
             plane = 2 if "cube" in name else 1
