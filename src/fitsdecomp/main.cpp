@@ -24,6 +24,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
@@ -32,6 +33,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace {
 
