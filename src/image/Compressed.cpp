@@ -391,9 +391,10 @@ std::int64_t ElementBytes(char code) {
 // whatever they point at: every descriptor must point inside the heap that the data unit
 // holds, the row layout must fit NAXIS1, and together they may claim no more than the heap
 // holds (descriptors sharing one area would make a small file cost its claimed area once per
-// tile). A large image must also be in proportion with its compressed bytes: no codec packs
-// more than about a thousand bytes into one, so a few kilobytes claiming hundreds of
-// megabytes are damaged, not compressed.
+// tile). A large image in GZIP or Rice tiles must also be in proportion with its compressed
+// bytes: deflate packs at most 1032 bytes into one and Rice far fewer, so a few kilobytes
+// claiming hundreds of megabytes are damaged, not compressed. (PLIO and HCOMPRESS pack an
+// empty mask or a flat image much tighter; they are bounded by the image size alone.)
 std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>& file,
                              std::int64_t imageBytes) {
     const std::string bad = "Image compressée illisible (table des tuiles)";
@@ -466,8 +467,12 @@ std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>&
             if (claimed > room) return bad;
         }
     constexpr std::int64_t kLargeImage = std::int64_t{64} << 20;
-    constexpr std::int64_t kMaxRatio = 1024;
-    if (imageBytes > kLargeImage && imageBytes / kMaxRatio > ext.dataBytes)
+    constexpr std::int64_t kMaxRatio = 1032;
+    std::string codec;
+    for (const std::string& card : c)
+        if (SplitCard(card).keyword == "ZCMPTYPE") codec = std::string(SplitCard(card).value);
+    const bool bounded = codec.starts_with("'GZIP_") || codec.starts_with("'RICE_");
+    if (bounded && imageBytes > kLargeImage && imageBytes / kMaxRatio > ext.dataBytes)
         return "Image compressée illisible (taille " + DecimalText(imageBytes) + " octets pour " +
                DecimalText(ext.dataBytes) + " octets compressés)";
     return {};
