@@ -275,6 +275,22 @@ TEST_F(Formats, TileCompressedImagesShowAsThePlainImage) {
 
 // Tiles that once made cfitsio loop, grow or write past its buffers: each file ends within
 // seconds with a message or an image, and the next file is read as if alone.
+// A sanitized helper has no address-space limit (the sanitizers reserve terabytes): there,
+// cfitsio's growth on a cut gzip tile is ended by the processor-time limit instead.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PELORIN_SANITIZED_HELPER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define PELORIN_SANITIZED_HELPER 1
+#endif
+#ifdef PELORIN_SANITIZED_HELPER
+constexpr auto kHostileTime = std::chrono::seconds(20);
+#else
+constexpr auto kHostileTime = std::chrono::seconds(5);
+#endif
+
 TEST_F(Formats, HostileTilesEndInSecondsAndLeaveNothingBehind) {
     const int cols = 64, rows = 64;
     const auto v = Ramp16(cols * rows);
@@ -312,7 +328,7 @@ TEST_F(Formats, HostileTilesEndInSecondsAndLeaveNothingBehind) {
         WriteFile(dir.file(name), file.bytes);
         const auto begin = std::chrono::steady_clock::now();
         Click(name);
-        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5)) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, kHostileTime) << name;
         if (!viewer->image.loaded) {
             EXPECT_EQ(viewer->controls.status.rfind("Format non supporté.Image compressée", 0), 0u)
                 << name << ": " << viewer->controls.status;
