@@ -19,6 +19,7 @@ DEPENDS = {
     "process": ["image"],
     "viewer": ["sky", "display", "process"],
     "nviewlib": ["process"],
+    "fitsdecomp": [],  # the decompression helper: cfitsio only, nothing of ours
     "ui": ["viewer"],
     "cli": ["viewer", "nviewlib"],
     "app": ["ui", "nviewlib"],

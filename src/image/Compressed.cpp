@@ -1,6 +1,11 @@
 // Compressed FITS files: gzip streams inflated with zlib while the reader reads them, and
-// tile-compressed images decompressed with cfitsio into a FITS file in memory.
-#include <fitsio.h>
+// tile-compressed images, decompressed by a helper program on cfitsio, given to the reader as
+// an image header made from the table's header and the stored values in memory.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -8,17 +13,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <optional>
 #include <sstream>
 #include <utility>
 #include <vector>
 
+#include "base/Errors.h"
 #include "base/Paths.h"
 #include "image/FitsSources.h"
 #include "image/ReaderSupport.h"
+
+#ifndef PELORIN_LIB_DIR
+#define PELORIN_LIB_DIR "/usr/local/lib/pelorin"
+#endif
 
 namespace pelorin::detail {
 
@@ -239,13 +251,6 @@ std::optional<std::int64_t> CardInteger(const CardList& cards, const std::string
     return std::nullopt;
 }
 
-std::string CfitsioMessage(int status) {
-    char text[FLEN_STATUS] = {};
-    fits_get_errstatus(status, text);
-    fits_clear_errmsg();
-    return "Image compressée illisible (" + DecimalText(status) + " " + text + ")";
-}
-
 // The header must describe an image cfitsio can rebuild within the limits, from a table
 // that the data unit holds whole: checked here, since cfitsio trusts what it is given.
 std::string CheckTileHeader(const ImageExtension& ext, std::int64_t& imageBytes) {
@@ -276,6 +281,86 @@ std::string CheckTileHeader(const ImageExtension& ext, std::int64_t& imageBytes)
     return {};
 }
 
+}  // namespace
+
+// ---- The image header of a compressed table ----
+
+namespace {
+
+// `card` under another keyword, its value and comment kept.
+std::string Renamed(std::string_view card, std::string_view keyword) {
+    std::string out(keyword);
+    out.resize(8, ' ');
+    const std::size_t eq = card.find('=');
+    if (eq != std::string_view::npos) out += card.substr(eq);
+    out.resize(80, ' ');
+    return out;
+}
+
+// Whether `key` is `root` followed by a number (TTYPE1, ZTILE12).
+bool IsNumbered(std::string_view key, std::string_view root) {
+    if (key.size() <= root.size() || key.substr(0, root.size()) != root) return false;
+    return std::all_of(key.begin() + static_cast<std::ptrdiff_t>(root.size()), key.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Keywords that describe the table or its compression rather than the image.
+bool IsTableKeyword(std::string_view key) {
+    static constexpr std::string_view kOwn[] = {
+        "XTENSION", "BITPIX",   "NAXIS",    "PCOUNT",   "GCOUNT",  "TFIELDS",  "THEAP",
+        "CHECKSUM", "DATASUM",  "ZIMAGE",   "ZCMPTYPE", "ZBITPIX", "ZNAXIS",   "ZMASKCMP",
+        "ZQUANTIZ", "ZDITHER0", "ZSIMPLE",  "ZTENSION", "ZEXTEND", "ZBLOCKED", "ZPCOUNT",
+        "ZGCOUNT",  "ZHECKSUM", "ZDATASUM", "ZBLANK",   "ZSCALE",  "ZZERO"};
+    static constexpr std::string_view kNumbered[] = {"NAXIS", "ZNAXIS", "ZTILE", "ZNAME", "ZVAL",
+                                                     "TTYPE", "TFORM",  "TUNIT", "TNULL", "TSCAL",
+                                                     "TZERO", "TDISP",  "TDIM",  "TBCOL"};
+    return std::find(std::begin(kOwn), std::end(kOwn), key) != std::end(kOwn) ||
+           std::any_of(std::begin(kNumbered), std::end(kNumbered),
+                       [&](std::string_view root) { return IsNumbered(key, root); });
+}
+
+}  // namespace
+
+CardList ImageCardsFromTable(const CardList& table) {
+    auto find = [&table](std::string_view key) -> const std::string* {
+        for (const std::string& c : table)
+            if (SplitCard(c).keyword == key) return &c;
+        return nullptr;
+    };
+    auto padded = [](std::string card) {
+        card.resize(80, ' ');
+        return card;
+    };
+    CardList image;
+    const std::string* tension = find("ZTENSION");
+    image.push_back(tension ? Renamed(*tension, "XTENSION") : padded("XTENSION= 'IMAGE   '"));
+    if (const std::string* c = find("ZBITPIX")) image.push_back(Renamed(*c, "BITPIX"));
+    const auto axes = CardInteger(table, "ZNAXIS");
+    if (const std::string* c = find("ZNAXIS")) image.push_back(Renamed(*c, "NAXIS"));
+    for (std::int64_t i = 1; axes && i <= *axes && i <= 999; ++i)
+        if (const std::string* c = find("ZNAXIS" + DecimalText(i)))
+            image.push_back(Renamed(*c, "NAXIS" + DecimalText(i)));
+    const std::string* pcount = find("ZPCOUNT");
+    const std::string* gcount = find("ZGCOUNT");
+    image.push_back(pcount ? Renamed(*pcount, "PCOUNT") : padded("PCOUNT  =                    0"));
+    image.push_back(gcount ? Renamed(*gcount, "GCOUNT") : padded("GCOUNT  =                    1"));
+    for (const std::string& c : table) {
+        const std::string_view key = SplitCard(c).keyword;
+        if (IsTableKeyword(key)) continue;
+        // The name cfitsio gives every compressed table, not the image's.
+        if (key == "EXTNAME" && SplitCard(c).value.starts_with("'COMPRESSED_IMAGE")) continue;
+        image.push_back(c);
+    }
+    // An integer image keeps its undefined value; for reals it only marked undefined values
+    // in the quantised tiles, which come back as NaN.
+    const std::string* zblank = find("ZBLANK");
+    if (zblank && CardInteger(table, "ZBITPIX").value_or(0) > 0 && !find("BLANK"))
+        image.push_back(Renamed(*zblank, "BLANK"));
+    return image;
+}
+
+namespace {
+
 // Bytes of one element of a binary-table column type code; 0 for an unknown code.
 std::int64_t ElementBytes(char code) {
     switch (code) {
@@ -302,9 +387,16 @@ std::int64_t ElementBytes(char code) {
     }
 }
 
-// cfitsio allocates for each tile what the table's array descriptors claim: every descriptor
-// must point inside the heap that the data unit holds, and the row layout must fit NAXIS1.
-std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>& file) {
+// cfitsio allocates for each tile what the table's array descriptors claim and decompresses
+// whatever they point at: every descriptor must point inside the heap that the data unit
+// holds, the row layout must fit NAXIS1, and together they may claim no more than the heap
+// holds (descriptors sharing one area would make a small file cost its claimed area once per
+// tile). A large image in GZIP or Rice tiles must also be in proportion with its compressed
+// bytes: deflate packs at most 1032 bytes into one and Rice far fewer, so a few kilobytes
+// claiming hundreds of megabytes are damaged, not compressed. (PLIO and HCOMPRESS pack an
+// empty mask or a flat image much tighter; they are bounded by the image size alone.)
+std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>& file,
+                             std::int64_t imageBytes) {
     const std::string bad = "Image compressée illisible (table des tuiles)";
     const CardList& c = ext.cards;
     const std::int64_t rowBytes = CardInteger(c, "NAXIS1").value_or(-1);
@@ -360,17 +452,29 @@ std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>&
             v = (v << 8) | b[i];
         return v;
     };
+    const auto room = static_cast<std::uint64_t>(heapEnd - heapStart);
+    std::uint64_t claimed = 0;
     for (std::int64_t r = 0; r < rows; ++r)
         for (const Column& col : arrays) {
             const std::uint8_t* d = table + r * rowBytes + col.offset;
             const int half = col.wide ? 8 : 4;
             const std::uint64_t count = big(d, half);
             const std::uint64_t at = big(d + half, half);
-            const auto room = static_cast<std::uint64_t>(heapEnd - heapStart);
             if (count > room / static_cast<std::uint64_t>(col.elementBytes) || at > room ||
                 count * static_cast<std::uint64_t>(col.elementBytes) > room - at)
                 return bad;
+            claimed += count * static_cast<std::uint64_t>(col.elementBytes);
+            if (claimed > room) return bad;
         }
+    constexpr std::int64_t kLargeImage = std::int64_t{64} << 20;
+    constexpr std::int64_t kMaxRatio = 1032;
+    std::string codec;
+    for (const std::string& card : c)
+        if (SplitCard(card).keyword == "ZCMPTYPE") codec = std::string(SplitCard(card).value);
+    const bool bounded = codec.starts_with("'GZIP_") || codec.starts_with("'RICE_");
+    if (bounded && imageBytes > kLargeImage && imageBytes / kMaxRatio > ext.dataBytes)
+        return "Image compressée illisible (taille " + DecimalText(imageBytes) + " octets pour " +
+               DecimalText(ext.dataBytes) + " octets compressés)";
     return {};
 }
 
@@ -378,103 +482,190 @@ std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>&
 
 namespace {
 
-// Decompresses with cfitsio: the image alone, as a FITS file, into `fits`.
-std::string RunCfitsio(std::vector<char>& file, const ImageExtension& ext, std::int64_t imageBytes,
-                       std::string& fits) {
-    int status = 0;
-    fitsfile* source = nullptr;
-    void* memory = file.data();
-    std::size_t memorySize = file.size();
-    fits_open_memfile(&source, "tiles", READONLY, &memory, &memorySize, 0, nullptr, &status);
-    int type = 0;
-    fits_movabs_hdu(source, ext.hdu + 1, &type, &status);
-    int compressed = status == 0 ? fits_is_compressed_image(source, &status) : 0;
-    if (status == 0 && !compressed) status = NOT_IMAGE;
+const char* const kHelperName = "pelorin-fitsdecomp";
+const char* const kUnreadable = "Image compressée illisible";
 
-    void* outMemory = nullptr;
-    std::size_t outSize = 0;
-    fitsfile* target = nullptr;
-    if (status == 0) {
-        // Room for the header and the image, so that cfitsio never has to grow the buffer.
-        outSize = static_cast<std::size_t>(imageBytes + 2880 * 64);
-        outMemory = std::malloc(outSize);
-        if (!outMemory) status = MEMORY_ALLOCATION;
+// Where the helper is: beside the executable (the build tree, or an installed copy in the
+// same folder), in <prefix>/lib/pelorin next to <prefix>/bin, then where it was installed.
+std::string FindHelper() {
+    std::vector<std::filesystem::path> candidates;
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec && exe.has_parent_path()) {
+        candidates.push_back(exe.parent_path() / kHelperName);
+        candidates.push_back(exe.parent_path().parent_path() / "lib" / "pelorin" / kHelperName);
     }
-    if (status == 0)
-        fits_create_memfile(&target, &outMemory, &outSize, 2880 * 16, std::realloc, &status);
-    if (status == 0) fits_img_decompress(source, target, &status);
-    if (status == 0) fits_flush_file(target, &status);
-    std::string message;
-    if (status == 0) {
-        LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
-        fits_get_hduaddrll(target, &headStart, &dataStart, &dataEnd, &status);
-        if (status == 0)
-            fits.assign(static_cast<const char*>(outMemory), static_cast<std::size_t>(dataEnd));
-    }
-    if (status != 0) message = CfitsioMessage(status);
-    int ignored = 0;
-    if (target) fits_close_file(target, &ignored);
-    ignored = 0;
-    if (source) fits_close_file(source, &ignored);
-    std::free(outMemory);
-    return message;
+    candidates.push_back(std::filesystem::path(PELORIN_LIB_DIR) / kHelperName);
+    for (const auto& c : candidates)
+        if (access(c.c_str(), X_OK) == 0) return c.string();
+    throw OperationError(std::string("Décompresseur d'images introuvable : ") + kHelperName);
 }
 
-// cfitsio has faulted on hostile tiles that pass every check made here (its Rice decoder reads
-// past its input), so it runs in a child process: a fault there ends the child, and the load
-// ends with a message. The child sends a flag byte, then the FITS file or the message.
-template <typename Work>
-std::string Isolated(const Work& work, std::int64_t maxBytes, std::string& fits) {
-    const std::string failed = "Image compressée illisible";
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return failed;
-    const pid_t child = fork();
-    if (child < 0) {
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        return failed;
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
     }
-    if (child == 0) {
-        close(pipeFds[0]);
-        std::string out;
-        const std::string message = work(out);
-        const std::string reply = (message.empty() ? "1" : "0") + (message.empty() ? out : message);
-        const char* p = reply.data();
-        std::size_t left = reply.size();
-        while (left > 0) {
-            const ssize_t n = write(pipeFds[1], p, left);
-            if (n <= 0) _exit(1);
-            p += n;
-            left -= static_cast<std::size_t>(n);
+    int* out() { return &fd_; }
+
+  private:
+    int fd_ = -1;
+};
+
+// The helper's process, killed and reaped however the exchange ends.
+class Child {
+  public:
+    explicit Child(pid_t pid) : pid_(pid) {}
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            wait();
         }
-        _exit(0);
     }
-    close(pipeFds[1]);
+    // Waits for the end, at most until `deadline`; killed then. The wait status.
+    int finish(std::chrono::steady_clock::time_point deadline) {
+        int status = 0;
+        for (;;) {
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_ || (r < 0 && errno != EINTR)) break;
+            if (std::chrono::steady_clock::now() >= deadline) {
+                kill(pid_, SIGKILL);
+                status = wait();
+                break;
+            }
+            usleep(2000);
+        }
+        pid_ = -1;
+        return status;
+    }
+
+  private:
+    int wait() {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return status;
+    }
+    pid_t pid_;
+};
+
+// Decompresses with the helper: `file` (whole blocks, up to the end of the table) goes to
+// it, the stored values of the image come back. The helper bounds its own memory and
+// processor time; here, the wall-clock time is bounded too, so that nothing it does can
+// hold the load. A helper that cannot be started at all ends the action (OperationError);
+// one that fails, faults or runs out of time leaves the message for this file.
+std::string RunHelper(const std::vector<char>& file, int hdu, std::int64_t imageBytes,
+                      std::string& pixels) {
+    const std::string helper = FindHelper();
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) ThrowIoError(errno);
+    Fd mine(ends[0]), theirs(ends[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), 0);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // Whatever other threads opened without close-on-exec stays out of the helper.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> args = {helper, DecimalText(getpid()), DecimalText(hdu),
+                                     DecimalText(static_cast<std::int64_t>(file.size())),
+                                     DecimalText(imageBytes)};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    char* environment[] = {nullptr};
+    pid_t pid = -1;
+    const int spawned =
+        posix_spawn(&pid, helper.c_str(), &actions, &attributes, argv.data(), environment);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0)
+        throw OperationError(std::string("Décompresseur d'images impossible à lancer (") +
+                             std::strerror(spawned) + ")");
+    Child child(pid);
+    theirs.reset();
+
+    // As the helper's own limit on processor time, with room for a busy machine.
+    const std::int64_t work = static_cast<std::int64_t>(file.size()) + 3 * imageBytes;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::seconds(10 + 3 * (work / (std::int64_t{16} << 20)));
+    const std::int64_t replyLimit = imageBytes + 1;
+    const std::int64_t padded = (imageBytes + 2879) / 2880 * 2880;
     std::string reply;
-    char buffer[1 << 16];
-    bool tooLong = false;
-    for (;;) {
-        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (static_cast<std::int64_t>(reply.size()) + n > maxBytes + 1) tooLong = true;
-        if (!tooLong) reply.append(buffer, static_cast<std::size_t>(n));
+    std::size_t sent = 0;
+    bool open = true, timedOut = false;
+    while (open) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{mine.get(), static_cast<short>(POLLIN | (sent < file.size() ? POLLOUT : 0)), 0};
+        const int ready = poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left, 1000)));
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        if ((p.revents & POLLOUT) && sent < file.size()) {
+            const ssize_t n = send(mine.get(), file.data() + sent, file.size() - sent,
+                                   MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                sent = file.size();  // the helper is gone: its end is read below
+        }
+        if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+            char buffer[1 << 16];
+            const ssize_t n = recv(mine.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) open = false;
+            if (n > 0) {
+                if (static_cast<std::int64_t>(reply.size()) + n > replyLimit) break;
+                if (reply.empty()) reply.reserve(static_cast<std::size_t>(padded + 1));
+                reply.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
     }
-    close(pipeFds[0]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty()) return failed;
-    if (reply[0] != '1') return reply.substr(1);
+    mine.reset();
+    const int status = child.finish(timedOut ? std::chrono::steady_clock::now() : deadline);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        throw OperationError(std::string("Décompresseur d'images impossible à lancer (") + helper +
+                             ")");
+    if (timedOut || open || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty())
+        return kUnreadable;
+    if (reply[0] == '0') return reply.substr(1, 200);
+    if (reply[0] != '1' || static_cast<std::int64_t>(reply.size()) != replyLimit)
+        return kUnreadable;
     // The image may be hundreds of megabytes: drop the flag in place rather than copy.
+    // The data unit as a file holds it, padded to its last block, in the room reserved.
     reply.erase(0, 1);
-    fits = std::move(reply);
+    reply.resize(static_cast<std::size_t>(padded), '\0');
+    pixels = std::move(reply);
     return {};
 }
 
 }  // namespace
 
-std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& fits) {
+std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& pixels) {
     std::int64_t imageBytes = 0;
     if (std::string message = CheckTileHeader(ext, imageBytes); !message.empty()) return message;
 
@@ -492,11 +683,11 @@ std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::st
         if (ReadSome(in, reinterpret_cast<std::uint8_t*>(file.data() + at), want) < want)
             return "Image compressée tronquée";
     }
-    if (std::string message = CheckDescriptors(ext, file); !message.empty()) return message;
+    if (std::string message = CheckDescriptors(ext, file, imageBytes); !message.empty())
+        return message;
     // cfitsio wants the whole last block.
     file.resize(static_cast<std::size_t>((size + 2879) / 2880 * 2880), 0);
-    return Isolated([&](std::string& out) { return RunCfitsio(file, ext, imageBytes, out); },
-                    imageBytes + 2880 * 64, fits);
+    return RunHelper(file, ext.hdu + 1, imageBytes, pixels);
 }
 
 }  // namespace pelorin::detail

@@ -216,23 +216,16 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
     ImageExtension ext;
     if (!LocateImage(file, ext) || ext.hdu == 0 || !IsTrue(ext.primary, "SIMPLE")) return nullptr;
     if (ext.tileCompressed) {
-        std::string fits;
-        const std::string message = DecompressTiles(file, ext, fits);
+        std::string pixels;
+        const std::string message = DecompressTiles(file, ext, pixels);
         if (!message.empty()) {
             image.errorText = message;
             return nullptr;
         }
-        // The decompressed image, alone in a file of its own, stands in for the table.
-        auto memory = std::make_unique<std::istringstream>(std::move(fits));
-        ImageExtension inner;
-        if (!LocateImage(*memory, inner)) return nullptr;
-        ext.cards = inner.hdu == 0 ? inner.primary : inner.cards;
-        ext.cards.erase(
-            std::remove_if(ext.cards.begin(), ext.cards.end(),
-                           [](const std::string& c) { return SplitCard(c).keyword == "SIMPLE"; }),
-            ext.cards.end());
-        ext.dataStart = inner.dataStart;
-        owned = std::move(memory);
+        // The image's own header and its values stand in for the table.
+        ext.cards = ImageCardsFromTable(ext.cards);
+        ext.dataStart = 0;
+        owned = std::make_unique<std::istringstream>(std::move(pixels));
     }
     std::istringstream header(MergedHeader(ext));
     const std::string refusal = image.errorText;

@@ -1,6 +1,6 @@
 // Where the image of a FITS file lies when it is not the primary data array, and the sources
 // the FITS reader reads besides a plain file: a gzip stream inflated while it is read, and the
-// tiles of a compressed image, decompressed by cfitsio into memory.
+// tiles of a compressed image, decompressed into memory by a helper program.
 //
 // Not part of the public interface of the image module: include Readers.h instead.
 #pragma once
@@ -103,9 +103,17 @@ extern const char* const kGzipCorrupt;
 
 // ---- Tile-compressed images ----
 
-// Decompresses the tile-compressed image `ext` of `in` (the whole file from byte 0) with
-// cfitsio after checking its header. On success `fits` holds an uncompressed FITS file of that
-// image alone and the result is empty; otherwise the result is the message.
-std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& fits);
+// Decompresses the tile-compressed image `ext` of `in` (the whole file from byte 0) after
+// checking its header and its tile table, in the helper program pelorin-fitsdecomp. On
+// success `pixels` holds the image's stored values in FITS byte order, padded to a whole
+// block as the data unit of a file, and the result is empty; otherwise the result is the message. A
+// helper that cannot be found or started raises OperationError: that is no fault of the file.
+std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& pixels);
+
+// The header of the image a compressed table holds, made from the table's header as the tile
+// compression convention says: XTENSION, BITPIX, NAXIS, NAXISn, PCOUNT and GCOUNT from their
+// Z-keywords, BLANK from ZBLANK for integers, the table's own keywords and those of the
+// compression left out, every other card (scaling, world coordinates...) kept in its order.
+CardList ImageCardsFromTable(const CardList& table);
 
 }  // namespace pelorin::detail
