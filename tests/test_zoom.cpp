@@ -128,7 +128,7 @@ TEST_F(Zoom, ReadoutScaleOnNonSquareImages) {
     };
     for (const Case& t : {Case{50, 100, 320, 160, 160, 80, "X:    50   Y:    25   I: 250050"},
                           Case{100, 50, 120, 240, 60, 120, "X:    25   Y:    50   I: 500025"},
-                          Case{100, 4000, 320, 8, 160, 4, "X:  2000   Y:    50   I: 502000"}}) {
+                          Case{100, 4000, 320, 48, 160, 24, "X:  2000   Y:    50   I: 502000"}}) {
         ShowImage(32, t.rows, t.cols, [](int r, int c) { return r * 10000 + c; });
         ASSERT_EQ(viewer->controls.previewWidth, t.previewWidth) << t.cols << " x " << t.rows;
         ASSERT_EQ(viewer->controls.previewHeight, t.previewHeight) << t.cols << " x " << t.rows;
