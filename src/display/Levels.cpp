@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace pelorin {
 
@@ -107,7 +108,11 @@ std::vector<double> ZscaleSamples(const ImageState& image) {
                                        image.bzero);
         };
         auto defined = [&](auto stored) {
-            return !(image.zeroMayBeBlank && stored == 0) && std::isfinite(physical(stored));
+            if (image.zeroMayBeBlank && stored == 0) return false;
+            // Integers always give a finite value; a filtered real may not.
+            if constexpr (std::is_floating_point_v<decltype(stored)>)
+                return std::isfinite(physical(stored));
+            return true;
         };
         long long count = 0;
         for (int r = 0; r < rows; ++r)
