@@ -63,6 +63,7 @@ MainWindow::MainWindow(std::unique_ptr<PictureDecoder> decoder, QWidget* parent,
     // window has goes to the preview.
     layout()->activate();
     leftPanel->setFixedWidth(leftPanel->width());
+    settingsPanel->setMaximumWidth(settingsPanel->width());
 
     // The palettes are looked up under the folder the program was started in.
     viewer_ = std::make_unique<Viewer>(ToPath(QDir::currentPath()), std::move(decoder));

@@ -160,6 +160,7 @@ class MainWindow : public QDialog {
     QToolButton* applyFilterButton = nullptr;
     QToolButton* restoreButton = nullptr;
     QWidget* leftPanel = nullptr;
+    QWidget* settingsPanel = nullptr;
     QFrame* previewFrame = nullptr;
     QWidget* previewClip = nullptr;
     PreviewImage* preview = nullptr;

@@ -363,7 +363,13 @@ void MainWindow::buildControls() {
     lowEdit->setFixedWidth(editWidth);
     highEdit->setFixedWidth(editWidth);
     levelsGrid->setColumnStretch(2, 1);
-    right->addWidget(thresholdModeBox);
+    // The thresholds, palettes and buttons keep their first width when the window grows.
+    settingsPanel = new QWidget(this);
+    settingsPanel->setObjectName(QStringLiteral("settingsPanel"));
+    auto* settings = new QVBoxLayout(settingsPanel);
+    settings->setContentsMargins(0, 0, 0, 0);
+    settings->setSpacing(right->spacing());
+    settings->addWidget(thresholdModeBox);
 
     auto* paletteRow = new QHBoxLayout;
     paletteRow->setSpacing(3);
@@ -380,7 +386,7 @@ void MainWindow::buildControls() {
     paletteRow->addSpacing(6);
     paletteRow->addWidget(MakeLabel(QStringLiteral("Intensité"), "ittCaption", this));
     paletteRow->addWidget(ittChooser, 1);
-    right->addLayout(paletteRow);
+    settings->addLayout(paletteRow);
 
     auto* zoomRow = new QHBoxLayout;
     zoomRow->setSpacing(4);
@@ -393,7 +399,8 @@ void MainWindow::buildControls() {
     zoomRow->addWidget(zoomPreviousButton);
     zoomRow->addStretch(1);
     zoomRow->addWidget(closeButton);
-    right->addLayout(zoomRow);
+    settings->addLayout(zoomRow);
+    right->addWidget(settingsPanel);
     right->addStretch(1);
 
     root->addLayout(right, 0);

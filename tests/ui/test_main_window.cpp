@@ -845,6 +845,7 @@ TEST_F(MainWindow, AGrownWindowGrowsThePreviewAndItsMappingFollows) {
     const QSize first = h_->form().size();
     const int treeWidth = h_->widget("folderTree")->width();
     const int editWidth = h_->widget("lowEdit")->width();
+    const int barWidth = h_->widget("lowBarWidget")->width();
     h_->click(QStringLiteral("a.fit"));  // 64 x 64
     EXPECT_EQ(h_->widget("preview")->size(), QSize(240, 240));
     h_->form().resize(first + QSize(400, 300));
@@ -852,6 +853,7 @@ TEST_F(MainWindow, AGrownWindowGrowsThePreviewAndItsMappingFollows) {
     EXPECT_EQ(h_->widget("preview")->size(), QSize(540, 540));
     EXPECT_EQ(h_->widget("folderTree")->width(), treeWidth);
     EXPECT_EQ(h_->widget("lowEdit")->width(), editWidth);
+    EXPECT_EQ(h_->widget("lowBarWidget")->width(), barWidth);
     EXPECT_EQ(h_->widget("colourBar")->size(), QSize(297, 15));
     // 270 / 540 of 64 columns: column 32; row 16 of the display is file row 47.
     h_->moveOver(QPoint(270, 135));
