@@ -115,9 +115,12 @@ void FullSizeWindow::showFullSize(const QString& caption, const Bitmap& bitmap) 
         if (const QWidget* over = QApplication::activeWindow())
             frame = over->frameGeometry().size() - over->size();
     }
-    // Wide enough for the caption with its zoom hint, plus the frame's buttons.
-    const int titleWidth =
-        fontMetrics().horizontalAdvance(FromModel(ViewerShownCaption(caption.toStdString()))) + 120;
+    // Wide enough for the caption with its zoom hint, plus the frame's buttons. Window
+    // managers often draw titles in a bold face, a little wider than the window's own.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const QString title = FromModel(ViewerShownCaption(caption.toStdString()));
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(title) * 11 / 10 + 120;
     const WindowSize size =
         FullSizeClientSize(bitmapSize_.width(), bitmapSize_.height(), screenSize.width(),
                            screenSize.height(), frame.width(), frame.height(), titleWidth);
