@@ -169,6 +169,14 @@ class Converter(unittest.TestCase):
         im = Image.open(self.path("cube.bmp")).convert("RGB")
         self.assertEqual(im.getpixel((0, 0)), (1, 1, 1))
         self.assertEqual(im.getpixel((1, 0)), (255, 255, 255))
+        # --levels: one line per file with thresholds, name, Min: and Max: text by tabs.
+        fits(self.path("b.fit"), 2, 1, [-5, 12345])
+        with open(self.path("nosimple.fit"), "wb") as f:
+            f.write(b" " * 2880)
+        r = run("--palettes", PALETTES, "--plane", "9", "--mode", "data", "--levels", "--quiet",
+                "--keep-going", *(self.path(n) for n in ("cube.fit", "nosimple.fit", "b.fit")))
+        self.assertEqual(r.stdout.decode().splitlines(),
+                         ["cube.fit\t50.000\t60.000", "b.fit\t-5.000\t12345.000"])
 
     def test_jobs_write_and_report_what_one_job_does(self):
         # Files whose load depends on the one before: a plane the next cube may not have, and

@@ -55,7 +55,7 @@ TEST_F(Load, PlanesFromTheLayerEdit) {
     EXPECT_EQ(viewer->image.dataMin, 1000);
 }
 
-TEST_F(Load, UnselectedFocusAndUnknownExtensionsAreUnsupported) {
+TEST_F(Load, UnselectedFocusClearsQuietlyAndUnknownExtensionsAreUnsupported) {
     WriteFile(dir.file("a.fit"), Cube(2, 2, 1));
     WriteFile(dir.file("x."), Cube(2, 2, 1));
     WriteFile(dir.file("x.f"), Cube(2, 2, 1));
@@ -63,8 +63,10 @@ TEST_F(Load, UnselectedFocusAndUnknownExtensionsAreUnsupported) {
     viewer->controls.fileList.entries[static_cast<std::size_t>(viewer->controls.fileList.focused)]
         .selected = false;
     viewer->openFocusedFile();
-    EXPECT_EQ(viewer->controls.status, "Format non supporté.");
+    // The file was taken out of the selection: nothing shown, and nothing said against it.
+    EXPECT_EQ(viewer->controls.status, " ");
     EXPECT_FALSE(viewer->image.loaded);
+    EXPECT_FALSE(viewer->controls.displayControlsEnabled);
     // Extensions are whole: "x." and "x.f" are no FITS files.
     for (const char* name : {"x.", "x.f"}) {
         Click(name);

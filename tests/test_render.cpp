@@ -118,12 +118,17 @@ TEST_F(Render, PreviewWidthFlipsAndCaption) {
     EXPECT_EQ(Viewer::PreviewSizeFor(512, 512), (Size{240, 240}));
     EXPECT_EQ(Viewer::PreviewSizeFor(640, 480), (Size{320, 240}));
     EXPECT_EQ(Viewer::PreviewSizeFor(400, 200), (Size{320, 160}));
-    EXPECT_EQ(Viewer::PreviewSizeFor(4000, 10), (Size{320, 1}));
-    // Rounded exactly, halves to even: 25 * 240 / 96 = 62.5, 1 * 320 / 128 = 2.5.
+    // A thin strip keeps a readable side (stretched across it), in a grown box too.
+    EXPECT_EQ(Viewer::PreviewSizeFor(4000, 10), (Size{320, 48}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(50, 2000), (Size{48, 240}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(50, 2000, 900, 700), (Size{48, 700}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(512, 512, 900, 700), (Size{700, 700}));
+    EXPECT_EQ(Viewer::PreviewSizeFor(1000, 500, 900, 700), (Size{900, 450}));
+    // Rounded exactly, halves to even: 25 * 240 / 96 = 62.5, 51 * 320 / 128 = 127.5.
     EXPECT_EQ(Viewer::PreviewSizeFor(25, 96), (Size{62, 240}));
-    EXPECT_EQ(Viewer::PreviewSizeFor(1024, 5), (Size{320, 2}));   // 1.5625 -> 2
-    EXPECT_EQ(Viewer::PreviewSizeFor(128, 1), (Size{320, 2}));    // 2.5 -> 2
-    EXPECT_EQ(Viewer::PreviewSizeFor(64, 224), (Size{69, 240}));  // 68.57 -> 69
+    EXPECT_EQ(Viewer::PreviewSizeFor(1024, 161), (Size{320, 50}));  // 50.31 -> 50
+    EXPECT_EQ(Viewer::PreviewSizeFor(128, 51), (Size{320, 128}));   // 127.5 -> 128
+    EXPECT_EQ(Viewer::PreviewSizeFor(64, 224), (Size{69, 240}));    // 68.57 -> 69
     EXPECT_EQ(viewer->controls.status, "synthetic.fit  100x50  16 bits");
 
     const std::uint8_t topLeft = Pixel(0, 0);

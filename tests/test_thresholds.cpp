@@ -1,6 +1,7 @@
 // Display thresholds: the six modes, the scroll bars, the edits and the delayed redraw.
 #include "ViewerFixture.h"
 #include "base/Errors.h"
+#include "display/Levels.h"
 
 using namespace pelorin;
 using pelorin::test::ViewerTest;
@@ -192,4 +193,66 @@ TEST_F(Thresholds, NothingHappensBeforeAnImageIsLoaded) {
     EXPECT_NO_THROW(viewer->applyThresholdEdits());
     viewer->redrawTimerExpired();
     EXPECT_EQ(busyCount, 0);
+}
+
+// zscale against the limits astropy's ZScaleInterval gives for the same plane (computed once
+// with astropy 5.2, the plane handed over in the file's order, bottom row first): a noisy
+// sky with dark and bright outliers, then the same with every seventh pixel BLANK (NaN for
+// astropy), which must be left out rather than counted as 0.
+TEST_F(Thresholds, ZscaleMatchesAstropyAndSkipsBlankPixels) {
+    constexpr int rows = 60, cols = 70;
+    auto sky = [](int r, int c) {
+        const long long k = static_cast<long long>(r) * cols + c;
+        long long s = 0;
+        for (long long i = 0; i < 4; ++i)
+            s += ((k * 2654435761LL + i * 40503) >> 7) % 101;
+        long long v = 800 + s;
+        if (k % 29 == 5) v = 100 + k % 50;
+        if (k % 31 == 7) v += 9000;
+        return static_cast<double>(v);
+    };
+    viewer->setThresholdMode(kModeZscale);
+    ShowImage(16, rows, cols, sky);
+    EXPECT_NEAR(viewer->levels.low, 571.5255610095494, 1e-6);
+    EXPECT_NEAR(viewer->levels.high, 1428.046574165092, 1e-6);
+    EXPECT_EQ(viewer->controls.lowText, "571.526");
+    EXPECT_EQ(viewer->controls.lowBar.position(), viewer->positionOf(viewer->levels.low));
+
+    viewer->image.zeroMayBeBlank = true;
+    ShowImage(16, rows, cols,
+              [&](int r, int c) { return (r * cols + c) % 7 == 3 ? 0 : sky(r, c); });
+    EXPECT_NEAR(viewer->levels.low, 572.659830208792, 1e-6);
+    EXPECT_NEAR(viewer->levels.high, 1429.9145081634442, 1e-6);
+
+    // Too few samples left after the rejection (a plane of 3 pixels): the samples' range;
+    // no defined pixel at all: the data range.
+    std::vector<double> low = {7, 1, 4};
+    double lo = 0, hi = 0;
+    EXPECT_TRUE(ZscaleOfSamples(low, lo, hi));
+    EXPECT_EQ(lo, 1);
+    EXPECT_EQ(hi, 7);
+    EXPECT_FALSE(ZscaleOfSamples({}, lo, hi));
+    ShowImage(16, 2, 2, [](int, int) { return 0; });
+    EXPECT_EQ(viewer->levels.low, 0);
+    EXPECT_EQ(viewer->levels.high, 1);
+}
+
+// "fixe" keeps the thresholds in force for the next image, and its bars show them on that
+// image's scale; values too long for the edit keep their leading digits.
+TEST_F(Thresholds, FixedModeBarsFollowTheirEditsAndLongValuesStayReadable) {
+    ShowImage(16, 4, 4, [](int r, int c) { return r * 100 + c; });
+    viewer->setThresholdMode(kModeFixed);
+    viewer->controls.lowText = "20";
+    viewer->controls.highText = "250";
+    viewer->applyThresholdEdits();
+    ShowImage(32, 4, 4, [](int r, int c) { return r * 100000 + c; });
+    EXPECT_EQ(viewer->levels.low, 20);
+    EXPECT_EQ(viewer->controls.lowText, "20.000");
+    EXPECT_EQ(viewer->controls.lowBar.position(), viewer->positionOf(20));
+    EXPECT_EQ(viewer->controls.highBar.position(), viewer->positionOf(250));
+
+    EXPECT_EQ(Viewer::ThresholdText(3e9, 3), "3000000000");
+    EXPECT_EQ(Viewer::ThresholdText(-1234567.5, 3), "-1234567.500");
+    EXPECT_EQ(Viewer::ThresholdText(-12345678901.5, 3), "-1.234568E10");
+    EXPECT_EQ(Viewer::ThresholdText(1e300, 1), "1E300");
 }

@@ -102,12 +102,36 @@ TEST(ViewerZoom, LargestZoomOfTheLargestBitmapFitsAnInt) {
     EXPECT_EQ(ZoomedSide(4000, -99), 500);
 }
 
+TEST(ViewerZoom, WheelStepsBySquareRootOfTwoAboutThePointer) {
+    ViewerZoomState s = InitialViewerZoom(100, 80);
+    ASSERT_TRUE(ApplyViewerWheel(s, 2, 10, 20, 100, 80));
+    EXPECT_EQ(s.level, 1);
+    EXPECT_EQ(s.pictureWidth, 200);
+    EXPECT_EQ(s.scrollX, 10);  // the picture point at 10 is now at 20, scrolled by 10
+    EXPECT_EQ(s.scrollY, 20);
+    ASSERT_TRUE(ApplyViewerWheel(s, 1, 0, 0, 100, 80));
+    EXPECT_EQ(s.pictureWidth, 283);
+    EXPECT_EQ(ViewerScaleCaption("m42.fit", s.scale), "m42.fit  Zoom x2.83");
+    EXPECT_TRUE(ApplyViewerWheel(s, 10, 0, 0, 100, 80));
+    EXPECT_EQ(s.scale, 8);
+    EXPECT_FALSE(ApplyViewerWheel(s, 1, 0, 0, 100, 80));
+    // The keys go on from the level the wheel reached.
+    ASSERT_TRUE(ApplyViewerZoomKey(s, '-', 100, 80));
+    EXPECT_EQ(s.scale, 4);
+    EXPECT_EQ(s.pictureWidth, 400);
+}
+
 TEST(FullSizeWindow, BitmapPlusFrameButNeverBeyondTheScreen) {
     EXPECT_EQ(FullSizeWindowSize(2000, 1500, 1024, 768), (WindowSize{1024, 768}));
     EXPECT_EQ(FullSizeWindowSize(100, 80, 1024, 768), (WindowSize{120, 120}));
     EXPECT_EQ(FullSizeWindowSize(1004, 700, 1024, 768), (WindowSize{1024, 740}));
     EXPECT_EQ(FullSizeWindowSize(1005, 729, 1024, 768), (WindowSize{1024, 768}));
     EXPECT_EQ(FullSizeWindowSize(1, 1, 1024, 768), (WindowSize{21, 41}));
+}
+
+TEST(FullSizeWindow, AThinPictureStillLeavesRoomForTheCaption) {
+    EXPECT_EQ(FullSizeClientSize(50, 2000, 1920, 1080, 10, 30, 400), (WindowSize{400, 1050}));
+    EXPECT_EQ(FullSizeClientSize(50, 2000, 300, 1080, 10, 30, 400), (WindowSize{290, 1050}));
 }
 
 TEST(FullSizeWindow, ClientAreaLeavesRoomForTheFrameAndNeverHidesASmallPicture) {

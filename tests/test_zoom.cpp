@@ -128,7 +128,7 @@ TEST_F(Zoom, ReadoutScaleOnNonSquareImages) {
     };
     for (const Case& t : {Case{50, 100, 320, 160, 160, 80, "X:    50   Y:    25   I: 250050"},
                           Case{100, 50, 120, 240, 60, 120, "X:    25   Y:    50   I: 500025"},
-                          Case{100, 4000, 320, 8, 160, 4, "X:  2000   Y:    50   I: 502000"}}) {
+                          Case{100, 4000, 320, 48, 160, 24, "X:  2000   Y:    50   I: 502000"}}) {
         ShowImage(32, t.rows, t.cols, [](int r, int c) { return r * 10000 + c; });
         ASSERT_EQ(viewer->controls.previewWidth, t.previewWidth) << t.cols << " x " << t.rows;
         ASSERT_EQ(viewer->controls.previewHeight, t.previewHeight) << t.cols << " x " << t.rows;
@@ -174,4 +174,55 @@ TEST_F(Zoom, WideWindowMapsThroughThePreviewsOwnSides) {
     EXPECT_EQ(z.colEnd, 399);  // 319 * 400 / 320 = 398.75
     EXPECT_EQ(z.rowStart, 100);
     EXPECT_EQ(z.rowEnd, 199);  // 159 * 200 / 160 = 198.75
+}
+
+// The windows of the wheel, the keys and panning: the point under the pointer stays, the
+// window stays inside the image, and it never shrinks below one pixel nor grows past the image.
+TEST(ZoomNavigation, WindowsKeepThePointAndStayInsideTheImage) {
+    const ZoomRect whole{0, 320, 0, 240};
+    EXPECT_EQ(ZoomAbout(whole, 160, 120, 2, 320, 240), (ZoomRect{80, 240, 60, 180}));
+    EXPECT_EQ(ZoomAbout(whole, 0, 0, 2, 320, 240), (ZoomRect{0, 160, 0, 120}));
+    EXPECT_EQ(ZoomAbout({80, 240, 60, 180}, 100, 100, 0.25, 320, 240), whole);
+    EXPECT_EQ(ZoomAbout({10, 11, 10, 11}, 10.5, 10.5, 2, 320, 240), (ZoomRect{10, 11, 10, 11}));
+    EXPECT_EQ(PanBy({80, 240, 60, 180}, -100, 10, 320, 240), (ZoomRect{0, 160, 70, 190}));
+    EXPECT_EQ(PanBy({80, 240, 60, 180}, 1000, 1000, 320, 240), (ZoomRect{160, 320, 120, 240}));
+}
+
+TEST_F(Zoom, WheelPanAndKeysMakeOneHistoryStepAndFollowTheFlips) {
+    const ZoomWindow& z = viewer->zoom;
+    auto window = [&] { return std::vector<int>{z.colStart, z.colEnd, z.rowStart, z.rowEnd}; };
+    viewer->previewWheel(2, 80, 60);  // twice the square root of two: half the sides
+    EXPECT_EQ(window(), (std::vector<int>{40, 200, 30, 150}));
+    EXPECT_EQ(viewer->controls.status, "synthetic.fit  160x120  16 bits");
+    viewer->previewWheel(1, 80, 60);
+    EXPECT_EQ(z.cols, 113);
+    EXPECT_EQ(z.rows, 85);
+    const int colStart = z.colStart;
+    viewer->previewPanStart(100, 100);
+    viewer->previewPanMove(140, 100);  // 40 of 319 preview columns: 14 image columns
+    EXPECT_EQ(z.colStart, colStart - 14);
+    EXPECT_EQ(z.cols, 113);
+    // "Zoom prec." goes back to the window before the series.
+    viewer->zoomPrevious();
+    EXPECT_EQ(window(), (std::vector<int>{0, 320, 0, 240}));
+
+    // Mirrored: the pointer at the preview's left edge is the image's right edge, and a drag
+    // to the left shows columns further left.
+    viewer->toggleFlipHorizontal();
+    viewer->previewWheel(2, 0, 0);
+    EXPECT_EQ(window(), (std::vector<int>{160, 320, 0, 120}));
+    viewer->previewPanStart(100, 100);
+    viewer->previewPanMove(90, 100);
+    EXPECT_EQ(z.colStart, 155);
+    viewer->previewKey('+');
+    EXPECT_EQ(z.cols, 113);
+    viewer->previewKey('0');
+    EXPECT_EQ(window(), (std::vector<int>{0, 320, 0, 240}));
+
+    // A larger box: the preview follows it, and so does the readout.
+    viewer->setPreviewBox(640, 480);
+    EXPECT_EQ(viewer->controls.previewWidth, 640);
+    EXPECT_EQ(viewer->controls.previewHeight, 480);
+    viewer->previewMouseMove(0, 321, 241);
+    EXPECT_EQ(viewer->controls.readout, "X:   160   Y:   120   I: 1200");
 }

@@ -37,7 +37,7 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --dest DIR          destination folder (default: each file's own folder)\n"
-    "  --mode MODE         threshold mode: en-tête, data, 1sig, 2sig, 70 or fixe\n"
+    "  --mode MODE         threshold mode: en-tête, data, 1sig, 2sig, 70, fixe or zscale\n"
     "                      (default en-tête)\n"
     "  --lut NAME          colour palette of the palettes folder (default ramp)\n"
     "  --itt NAME          intensity table of the palettes folder (default 4_ramp)\n"
@@ -53,6 +53,9 @@ constexpr const char* kUsage =
     "  --own-colours       show pictures in their own colours (\"Palette du bitmap\");\n"
     "                      default: turn them into grey levels (\"Palette modifiable\")\n"
     "  --caption           print each file's status caption on standard output\n"
+    "  --levels            print each file's name and the low and high thresholds it was\n"
+    "                      rendered with, as the Min: and Max: fields show them, separated\n"
+    "                      by tabs (files without thresholds print no line)\n"
     "  --header            print each file's header listing instead of converting\n"
     "  --quiet             no progress line and no summary\n"
     "  --keep-going        when an error ends a file, report it as not converted and go on\n"
@@ -73,6 +76,7 @@ struct Options {
     std::optional<std::string> lut, itt, palettes, plane, filter, threshold;
     OutputFormat format = OutputFormat::Bmp;
     bool bmp24 = false, ownColours = false, caption = false, header = false, quiet = false;
+    bool levels = false;
     bool keepGoing = false;
     int jobs = 0;  // 0: one per core
     std::vector<std::string> files;
@@ -130,6 +134,7 @@ int ParseMode(const std::string& text) {
     if (t == "2sig" || t == "2 sig.") return kModeTwoSigma;
     if (t == "70" || t == "70%") return kMode70;
     if (t == "fixe") return kModeFixed;
+    if (t == "zscale") return kModeZscale;
     UsageError("unknown mode '" + text + "'");
 }
 
@@ -178,6 +183,8 @@ Options Parse(int argc, char** argv) {
             o.ownColours = true;
         } else if (a == "--caption") {
             o.caption = true;
+        } else if (a == "--levels") {
+            o.levels = true;
         } else if (a == "--header") {
             o.header = true;
         } else if (a == "--quiet") {
@@ -501,6 +508,9 @@ int main(int argc, char** argv) {
     };
     observer.onFileDone = [&](const BatchEntryReport& r) {
         if (o.caption) std::cout << Visible(r.caption) << "\n" << std::flush;
+        if (o.levels && !r.lowText.empty())
+            std::cout << Visible(r.name) << "\t" << r.lowText << "\t" << r.highText << "\n"
+                      << std::flush;
         if (r.rejected || r.skipped) rejected.push_back(r);
         if (r.skipped && !o.quiet) {
             if (progress) std::cerr << "\r\033[K";

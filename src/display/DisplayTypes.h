@@ -15,7 +15,7 @@ struct DisplayLevels {
     // The value at bar position 10000: the data minimum, so that the bars cover the image's
     // own values (origin - range .. origin + 2 * range) however far they lie from zero.
     double origin = 0;
-    int mode = 0;  // 0 "en-tête", 1 "data", 2 "1 sig.", 3 "2 sig.", 4 "70%", 5 "fixe"
+    int mode = 0;  // 0 "en-tête", 1 "data", 2 "1 sig.", 3 "2 sig.", 4 "70%", 5 "fixe", 6 "zscale"
     bool settingScrollBars = false;
 };
 
@@ -35,7 +35,8 @@ enum ThresholdMode {
     kModeOneSigma,
     kModeTwoSigma,
     kMode70,
-    kModeFixed
+    kModeFixed,
+    kModeZscale
 };
 
 // The dotted rectangle dragged on the preview, in preview pixels.

@@ -466,6 +466,7 @@ void ReadFitsData(std::istream& file, ImageState& image, const FitsHeaderInfo& i
                   const MessageWords& words) {
     image.dataMax = -1e100;
     image.dataMin = 1e100;
+    image.zeroMayBeBlank = image.bitpix < 0 || info.blank != 0 || info.blank64.has_value();
     // NAXIS3 = 0 leaves the plane count at 1: the data are read as a single plane.
     if (image.planeCount < 1) image.planeCount = 1;
     image.currentPlane = std::max(1, std::min(image.currentPlane, image.planeCount));

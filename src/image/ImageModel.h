@@ -120,6 +120,9 @@ struct ImageState {
     PixelArray<float> sourceR32;
     PixelArray<double> sourceR64;
     bool sourceInPixels = false;
+    // A stored 0 may stand for a pixel the file leaves undefined (a BLANK value, or a real
+    // NaN or infinity), which the readers store as 0.
+    bool zeroMayBeBlank = false;
     double sourceDataMin = 0;
     double sourceDataMax = 0;
     long double sourceMean = 0;

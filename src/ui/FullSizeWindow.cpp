@@ -10,8 +10,11 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
 
 #include "ui/BitmapImage.h"
+#include "ui/Widgets.h"
 
 namespace pelorin::ui {
 namespace {
@@ -81,6 +84,8 @@ FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(Def
     memo_->hide();
     memo_->installEventFilter(this);
     scroll_->setWidget(content_);
+    scroll_->viewport()->installEventFilter(this);
+    scroll_->viewport()->setCursor(Qt::OpenHandCursor);
     layout->addWidget(scroll_);
     resize(613, 404);
 }
@@ -110,9 +115,15 @@ void FullSizeWindow::showFullSize(const QString& caption, const Bitmap& bitmap) 
         if (const QWidget* over = QApplication::activeWindow())
             frame = over->frameGeometry().size() - over->size();
     }
+    // Wide enough for the caption with its zoom hint, plus the frame's buttons. Window
+    // managers often draw titles in a bold face, a little wider than the window's own.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const QString title = FromModel(ViewerShownCaption(caption.toStdString()));
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(title) * 11 / 10 + 120;
     const WindowSize size =
         FullSizeClientSize(bitmapSize_.width(), bitmapSize_.height(), screenSize.width(),
-                           screenSize.height(), frame.width(), frame.height());
+                           screenSize.height(), frame.width(), frame.height(), titleWidth);
     resize(size.width, size.height);
     centreOnScreen();
     runModal_(*this);
@@ -166,16 +177,71 @@ bool FullSizeWindow::handleZoomKey(const QKeyEvent* event) {
     const QString text = event->text();
     if (text.size() != 1) return false;
     const char key = text.at(0).toLatin1();
-    if (key != '+' && key != '-') return false;
+    if (key != '+' && key != '-' && key != '0') return false;
     zoom_.scrollX = scroll_->horizontalScrollBar()->value();
     zoom_.scrollY = scroll_->verticalScrollBar()->value();
-    if (ApplyViewerZoomKey(zoom_, key, bitmapSize_.width(), bitmapSize_.height())) {
-        applyZoom();
-        scroll_->horizontalScrollBar()->setValue(zoom_.scrollX);
-        scroll_->verticalScrollBar()->setValue(zoom_.scrollY);
-        setWindowTitle(FromModel(ViewerZoomCaption(baseCaption_.toStdString(), zoom_.level)));
+    if (key == '0') {
+        ResetViewerZoom(zoom_, bitmapSize_.width(), bitmapSize_.height());
+        showZoom(FromModel(ViewerZoomCaption(baseCaption_.toStdString(), zoom_.level)));
+    } else if (ApplyViewerZoomKey(zoom_, key, bitmapSize_.width(), bitmapSize_.height())) {
+        showZoom(FromModel(ViewerZoomCaption(baseCaption_.toStdString(), zoom_.level)));
     }
     return true;
+}
+
+void FullSizeWindow::showZoom(const QString& caption) {
+    applyZoom();
+    // The scroll area takes the new picture size into its bars' ranges later on; the
+    // positions asked for must not be clamped to the ranges of the old size meanwhile.
+    const QSize view = scroll_->maximumViewportSize();
+    scroll_->horizontalScrollBar()->setRange(0, std::max(0, zoom_.pictureWidth - view.width()));
+    scroll_->verticalScrollBar()->setRange(0, std::max(0, zoom_.pictureHeight - view.height()));
+    scroll_->horizontalScrollBar()->setValue(zoom_.scrollX);
+    scroll_->verticalScrollBar()->setValue(zoom_.scrollY);
+    setWindowTitle(caption);
+}
+
+bool FullSizeWindow::handleViewportEvent(QEvent* event) {
+    if (!image_->isVisibleTo(this)) return false;
+    switch (event->type()) {
+        case QEvent::Wheel: {
+            auto* wheel = static_cast<QWheelEvent*>(event);
+            const int steps = TakeWheelSteps(wheelRest_, wheel->angleDelta().y());
+            const QPoint at = wheel->position().toPoint();
+            zoom_.scrollX = scroll_->horizontalScrollBar()->value();
+            zoom_.scrollY = scroll_->verticalScrollBar()->value();
+            if (steps != 0 && ApplyViewerWheel(zoom_, steps, at.x(), at.y(), bitmapSize_.width(),
+                                               bitmapSize_.height()))
+                showZoom(FromModel(ViewerScaleCaption(baseCaption_.toStdString(), zoom_.scale)));
+            return true;
+        }
+        case QEvent::MouseButtonPress: {
+            auto* press = static_cast<QMouseEvent*>(event);
+            if (press->button() != Qt::LeftButton && press->button() != Qt::MiddleButton)
+                return false;
+            dragging_ = true;
+            dragFrom_ = press->position().toPoint();
+            scrollFrom_ = {scroll_->horizontalScrollBar()->value(),
+                           scroll_->verticalScrollBar()->value()};
+            scroll_->viewport()->setCursor(Qt::ClosedHandCursor);
+            return true;
+        }
+        case QEvent::MouseMove: {
+            if (!dragging_) return false;
+            // The picture follows the pointer.
+            const QPoint moved = static_cast<QMouseEvent*>(event)->position().toPoint() - dragFrom_;
+            scroll_->horizontalScrollBar()->setValue(scrollFrom_.x() - moved.x());
+            scroll_->verticalScrollBar()->setValue(scrollFrom_.y() - moved.y());
+            return true;
+        }
+        case QEvent::MouseButtonRelease:
+            if (!dragging_) return false;
+            dragging_ = false;
+            scroll_->viewport()->setCursor(Qt::OpenHandCursor);
+            return true;
+        default:
+            return false;
+    }
 }
 
 void FullSizeWindow::keyPressEvent(QKeyEvent* event) {
@@ -187,6 +253,7 @@ void FullSizeWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool FullSizeWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == scroll_->viewport() && handleViewportEvent(event)) return true;
     // The text pane shares the window's keys.
     if (watched == memo_ && event->type() == QEvent::KeyPress &&
         handleZoomKey(static_cast<QKeyEvent*>(event)))

@@ -62,6 +62,9 @@ class FullSizeWindow : public QDialog {
 
   private:
     bool handleZoomKey(const QKeyEvent* event);
+    // Wheel zoom about the pointer and drags that move the picture, over the picture's area.
+    bool handleViewportEvent(QEvent* event);
+    void showZoom(const QString& caption);
     void applyZoom();
     void centreOnScreen();
 
@@ -73,6 +76,10 @@ class FullSizeWindow : public QDialog {
     QSize bitmapSize_;
     ViewerZoomState zoom_;
     QString baseCaption_;
+    int wheelRest_ = 0;
+    QPoint dragFrom_;    // the pointer where the drag began
+    QPoint scrollFrom_;  // the scroll positions then
+    bool dragging_ = false;
 };
 
 }  // namespace pelorin::ui

@@ -44,7 +44,8 @@ MainWindow::MainWindow(std::unique_ptr<PictureDecoder> decoder, QWidget* parent,
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Pelorin - images astronomiques"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     // A compact face: the window packs many controls into about 663 x 490; it opens at the
     // size its layout needs when that is more, so that the size used to place it on the
     // screen is the size it will have.
@@ -52,7 +53,17 @@ MainWindow::MainWindow(std::unique_ptr<PictureDecoder> decoder, QWidget* parent,
     compact.setPixelSize(11);
     setFont(compact);
     buildControls();
-    resize(QSize(663, 490).expandedTo(minimumSizeHint()));
+    firstSize_ = QSize(663, 490).expandedTo(minimumSizeHint());
+    // The preview grows with the window (growPreview), so the layout must not make the
+    // grown preview the window's minimum: the first size is.
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
+    setMinimumSize(minimumSizeHint());
+    resize(firstSize_);
+    // The folder and file column keeps the width of the first layout: the room a larger
+    // window has goes to the preview.
+    layout()->activate();
+    leftPanel->setFixedWidth(leftPanel->width());
+    settingsPanel->setMaximumWidth(settingsPanel->width());
 
     // The palettes are looked up under the folder the program was started in.
     viewer_ = std::make_unique<Viewer>(ToPath(QDir::currentPath()), std::move(decoder));

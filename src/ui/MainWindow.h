@@ -16,6 +16,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QFrame;
 class QComboBox;
 class QFileSystemModel;
 class QLabel;
@@ -85,6 +86,7 @@ class MainWindow : public QDialog {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -113,6 +115,8 @@ class MainWindow : public QDialog {
     void onBrowseDestination();
     void onShowHeader(const std::string& path);
     void onRepaintNow();
+    // Gives the preview the room the window has beyond its first size.
+    void growPreview();
 
     std::unique_ptr<Viewer> viewer_;
     FullSizeWindow* fullSize_ = nullptr;
@@ -129,7 +133,9 @@ class MainWindow : public QDialog {
     std::vector<std::string> shownEntries_;  // names the file list widget holds
     FileListModel shownList_;                // the list model as the widgets last showed it
     QString shownMask_;                      // and the mask they showed it with
-    int fieldFocus_ = -2;  // the entry the file field names (-1: it shows the mask)
+    int fieldFocus_ = -2;         // the entry the file field names (-1: it shows the mask)
+    std::string shownPlaneText_;  // the plane text the field was last given
+    QSize firstSize_;             // the size the window opens at; the preview grows beyond it
 
     // Controls.
     QFileSystemModel* folderModel_ = nullptr;
@@ -153,9 +159,15 @@ class MainWindow : public QDialog {
     QLineEdit* filterThresholdEdit = nullptr;
     QToolButton* applyFilterButton = nullptr;
     QToolButton* restoreButton = nullptr;
+    QWidget* leftPanel = nullptr;
+    QWidget* settingsPanel = nullptr;
+    QFrame* previewFrame = nullptr;
+    QWidget* previewClip = nullptr;
     PreviewImage* preview = nullptr;
     QLabel* statusLabel = nullptr;
     ColourBarImage* colourBar = nullptr;
+    QLabel* barLowCaption = nullptr;
+    QLabel* barHighCaption = nullptr;
     QLabel* readoutLabel = nullptr;
     QLineEdit* lowEdit = nullptr;
     QLineEdit* highEdit = nullptr;

@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -112,7 +113,7 @@ void MainWindow::wireEvents() {
             [this, &v] { runEvent([&v] { v.toggleFlipVertical(); }); });
     connect(orientButton, &QToolButton::clicked, this,
             [this, &v] { runEvent([&v] { v.orientFromHeader(); }); });
-    connect(planeEdit, &QLineEdit::textChanged, this, [this, &v](const QString& text) {
+    connect(planeSpinner, &PlaneEdit::committed, this, [this, &v](const QString& text) {
         runEvent([&v, t = ToModel(text)] { v.setPlaneText(t); });
     });
     connect(applyFilterButton, &QToolButton::clicked, this,
@@ -126,6 +127,15 @@ void MainWindow::wireEvents() {
     connect(preview, &PreviewImage::mousePressed, this, [this, &v](unsigned button, int x, int y) {
         runEvent([&v, button, x, y] { v.previewMouseDown(button, x, y); });
     });
+    connect(preview, &PreviewImage::wheelTurned, this, [this, &v](int steps, int x, int y) {
+        runEvent([&v, steps, x, y] { v.previewWheel(steps, x, y); });
+    });
+    connect(preview, &PreviewImage::panStarted, this,
+            [this, &v](int x, int y) { runEvent([&v, x, y] { v.previewPanStart(x, y); }); });
+    connect(preview, &PreviewImage::panMoved, this,
+            [this, &v](int x, int y) { runEvent([&v, x, y] { v.previewPanMove(x, y); }); });
+    connect(preview, &PreviewImage::zoomKeyTyped, this,
+            [this, &v](char key) { runEvent([&v, key] { v.previewKey(key); }); });
     connect(zoomWholeButton, &QPushButton::clicked, this,
             [this, &v] { runEvent([&v] { v.zoomWhole(); }); });
     connect(zoomPreviousButton, &QPushButton::clicked, this,
@@ -137,6 +147,8 @@ void MainWindow::wireEvents() {
         viewer_->controls.outputFormat = index == 1 ? OutputFormat::Png : OutputFormat::Bmp;
         saveBmpButton->setText(
             QString::fromStdString(SaveButtonText(viewer_->controls.outputFormat)));
+        force24BitBox->setText(
+            QString::fromStdString(Force24BitText(viewer_->controls.outputFormat)));
     });
     connect(saveBmpButton, &QPushButton::clicked, this,
             [this, &v] { runEvent([&v] { v.saveSelectedAsBmp(); }); });
@@ -186,6 +198,24 @@ void MainWindow::showEvent(QShowEvent* event) {
                     reportError(message);
             },
             Qt::QueuedConnection);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    growPreview();
+}
+
+void MainWindow::growPreview() {
+    if (!previewFrame || !viewer_ || firstSize_.isEmpty()) return;
+    // Everything beyond the first size goes to the preview; the other controls keep
+    // their sizes and places relative to it.
+    const int boxWidth = kPreviewFrameWidth + std::max(0, width() - firstSize_.width());
+    const int boxHeight = kPreviewHeight + std::max(0, height() - firstSize_.height());
+    if (previewClip->size() == QSize(boxWidth, boxHeight)) return;
+    previewFrame->setFixedSize(boxWidth + 2, boxHeight + 2);
+    previewClip->setGeometry(1, 1, boxWidth, boxHeight);
+    statusLabel->setFixedWidth(boxWidth + 2);
+    runEvent([this, boxWidth, boxHeight] { viewer_->setPreviewBox(boxWidth, boxHeight); });
 }
 
 void MainWindow::setBusy(bool busy) {
@@ -311,6 +341,7 @@ bool MainWindow::openPaths(const QStringList& paths) {
     // folder, selected together with the other given files of that folder.
     QString folder;
     std::vector<std::string> names;
+    std::vector<std::string> elsewhere;  // files outside the first one's folder
     bool isFolder = false;
     for (const QString& path : paths) {
         const QFileInfo info(path);
@@ -324,6 +355,8 @@ bool MainWindow::openPaths(const QStringList& paths) {
         }
         if (!isFolder && !info.isDir() && info.absolutePath() == folder)
             names.push_back(ToPath(info.fileName()));
+        else if (!isFolder)
+            elsewhere.push_back(ToPath(QDir::toNativeSeparators(path)));
     }
     if (folder.isEmpty() || !selectFolder(folder)) return false;
     if (isFolder) return true;
@@ -333,6 +366,11 @@ bool MainWindow::openPaths(const QStringList& paths) {
     if (!found && selectMask(FromModel(FileMasks().front().masks)))
         runEvent([this, &names, &found] { found = viewer_->selectNamedFiles(names); });
     if (found) runEvent([this] { viewer_->openFocusedFile(); });
+    // The list shows one folder: the files of other folders are named, not dropped silently.
+    if (!elsewhere.empty() && !names.empty())
+        runEvent([this, &names, &elsewhere] {
+            viewer_->controls.status = Viewer::OutsideFolderMessage(names.front(), elsewhere);
+        });
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -72,7 +73,10 @@ void MainWindow::buildControls() {
     root->setSpacing(6);
 
     // ---- Left: source folder and files, flips, plane, filter, picture colours, copy ----
-    auto* left = new QVBoxLayout;
+    leftPanel = new QWidget(this);
+    leftPanel->setObjectName(QStringLiteral("leftPanel"));
+    auto* left = new QVBoxLayout(leftPanel);
+    left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(4);
 
     folderModel_ = new QFileSystemModel(this);
@@ -238,7 +242,7 @@ void MainWindow::buildControls() {
     saveRow->addStretch(1);
     left->addLayout(saveRow);
 
-    root->addLayout(left, 1);
+    root->addWidget(leftPanel, 1);
 
     // ---- Right: caption, preview, readout, colour bar, thresholds, palettes, zoom ----
     auto* right = new QVBoxLayout;
@@ -253,14 +257,14 @@ void MainWindow::buildControls() {
     statusLabel->setFixedWidth(kPreviewFrameWidth + 2);
     right->addWidget(statusLabel);
 
-    auto* previewFrame = new QFrame(this);
+    previewFrame = new QFrame(this);
     previewFrame->setObjectName(QStringLiteral("PreviewFrame"));
     previewFrame->setFrameShape(QFrame::Box);
     previewFrame->setLineWidth(1);
     previewFrame->setFixedSize(kPreviewFrameWidth + 2, kPreviewHeight + 2);
     // A window wider than the box is shown whole, full width and lower; the rest of the
     // box stays black.
-    auto* previewClip = new QWidget(previewFrame);
+    previewClip = new QWidget(previewFrame);
     previewClip->setGeometry(1, 1, kPreviewFrameWidth, kPreviewHeight);
     previewClip->setAutoFillBackground(true);
     QPalette black = previewClip->palette();
@@ -268,13 +272,14 @@ void MainWindow::buildControls() {
     previewClip->setPalette(black);
     preview = new PreviewImage(previewClip);
     preview->setGeometry(0, 0, kPreviewFrameWidth, kPreviewHeight);
+    preview->setFocusPolicy(Qt::WheelFocus);
     right->addWidget(previewFrame, 0, Qt::AlignLeft);
 
     auto* readoutPanel = new QWidget(this);
     readoutPanel->setObjectName(QStringLiteral("readoutPanel"));
     auto* panelLayout = new QVBoxLayout(readoutPanel);
     panelLayout->setContentsMargins(0, 0, 0, 0);
-    panelLayout->setSpacing(1);
+    panelLayout->setSpacing(0);
     readoutLabel = MakeLabel(QStringLiteral(" "), "readoutLabel", readoutPanel);
     readoutLabel->setTextFormat(Qt::PlainText);
     readoutLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -288,17 +293,31 @@ void MainWindow::buildControls() {
     QFont bold = font();
     bold.setBold(true);
     bold.setPixelSize(13);
-    auto* barLowCaption = MakeLabel(QStringLiteral("0"), "barLowCaption", readoutPanel);
-    auto* barHighCaption = MakeLabel(QStringLiteral("255"), "barHighCaption", readoutPanel);
+    // The thresholds of the bar's two ends, in data units, under those ends.
+    barLowCaption = MakeLabel(QString(), "barLowCaption", readoutPanel);
+    barHighCaption = MakeLabel(QString(), "barHighCaption", readoutPanel);
     barLowCaption->setFont(bold);
     barHighCaption->setFont(bold);
+    barLowCaption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    barHighCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     colourBar = new ColourBarImage(readoutPanel);
     colourBar->setFixedSize(kColourBarWidth, kColourBarHeight);
-    barRow->addWidget(barLowCaption);
     barRow->addWidget(colourBar);
-    barRow->addWidget(barHighCaption);
     barRow->addStretch(1);
     panelLayout->addLayout(barRow);
+    auto* barCaptions = new QHBoxLayout;
+    barCaptions->setSpacing(4);
+    auto* barEnds = new QWidget(readoutPanel);
+    // As low as the bold digits, so that the captions cost the window no height.
+    barEnds->setFixedSize(kColourBarWidth, QFontMetrics(bold).ascent() + 1);
+    auto* endsRow = new QHBoxLayout(barEnds);
+    endsRow->setContentsMargins(0, 0, 0, 0);
+    endsRow->addWidget(barLowCaption);
+    endsRow->addStretch(1);
+    endsRow->addWidget(barHighCaption);
+    barCaptions->addWidget(barEnds);
+    barCaptions->addStretch(1);
+    panelLayout->addLayout(barCaptions);
     right->addWidget(readoutPanel);
 
     thresholdModeBox = new QGroupBox(QStringLiteral("Intensité min/max"), this);
@@ -306,20 +325,23 @@ void MainWindow::buildControls() {
     auto* levelsGrid = new QGridLayout(thresholdModeBox);
     levelsGrid->setContentsMargins(4, 2, 4, 4);
     levelsGrid->setHorizontalSpacing(4);
-    levelsGrid->setVerticalSpacing(2);
-    auto* modeRow = new QHBoxLayout;
-    modeRow->setSpacing(0);
+    levelsGrid->setVerticalSpacing(1);
+    // Seven modes in two rows of aligned columns: one row of seven would widen the window.
+    auto* modeRow = new QGridLayout;
+    modeRow->setHorizontalSpacing(0);
+    modeRow->setVerticalSpacing(0);
     thresholdModeGroup = new QButtonGroup(this);
     const QString modeItems[] = {QStringLiteral("en-tête"), QStringLiteral("data"),
                                  QStringLiteral("1 sig."),  QStringLiteral("2 sig."),
-                                 QStringLiteral("70%"),     QStringLiteral("fixe")};
-    for (int i = 0; i < 6; ++i) {
+                                 QStringLiteral("70%"),     QStringLiteral("fixe"),
+                                 QStringLiteral("zscale")};
+    for (int i = 0; i < 7; ++i) {
         auto* r = new QRadioButton(modeItems[i], thresholdModeBox);
         r->setObjectName(QStringLiteral("thresholdModeItem%1").arg(i));
         thresholdModeGroup->addButton(r, i);
-        modeRow->addWidget(r);
+        modeRow->addWidget(r, i / 4, i % 4);
     }
-    modeRow->addStretch(1);
+    modeRow->setColumnStretch(4, 1);
     levelsGrid->addLayout(modeRow, 0, 0, 1, 3);
     lowEdit = new QLineEdit(this);
     lowEdit->setObjectName(QStringLiteral("lowEdit"));
@@ -335,10 +357,19 @@ void MainWindow::buildControls() {
     levelsGrid->addWidget(MakeLabel(QStringLiteral("Max:"), "highCaption", this), 2, 0);
     levelsGrid->addWidget(highEdit, 2, 1);
     levelsGrid->addWidget(highBarWidget, 2, 2);
-    lowEdit->setFixedWidth(92);
-    highEdit->setFixedWidth(92);
+    // Wide enough for the longest text the viewer puts there (twelve characters).
+    const int editWidth =
+        std::max(92, lowEdit->fontMetrics().horizontalAdvance(QStringLiteral("-0000000.000")) + 14);
+    lowEdit->setFixedWidth(editWidth);
+    highEdit->setFixedWidth(editWidth);
     levelsGrid->setColumnStretch(2, 1);
-    right->addWidget(thresholdModeBox);
+    // The thresholds, palettes and buttons keep their first width when the window grows.
+    settingsPanel = new QWidget(this);
+    settingsPanel->setObjectName(QStringLiteral("settingsPanel"));
+    auto* settings = new QVBoxLayout(settingsPanel);
+    settings->setContentsMargins(0, 0, 0, 0);
+    settings->setSpacing(right->spacing());
+    settings->addWidget(thresholdModeBox);
 
     auto* paletteRow = new QHBoxLayout;
     paletteRow->setSpacing(3);
@@ -355,7 +386,7 @@ void MainWindow::buildControls() {
     paletteRow->addSpacing(6);
     paletteRow->addWidget(MakeLabel(QStringLiteral("Intensité"), "ittCaption", this));
     paletteRow->addWidget(ittChooser, 1);
-    right->addLayout(paletteRow);
+    settings->addLayout(paletteRow);
 
     auto* zoomRow = new QHBoxLayout;
     zoomRow->setSpacing(4);
@@ -368,7 +399,8 @@ void MainWindow::buildControls() {
     zoomRow->addWidget(zoomPreviousButton);
     zoomRow->addStretch(1);
     zoomRow->addWidget(closeButton);
-    right->addLayout(zoomRow);
+    settings->addLayout(zoomRow);
+    right->addWidget(settingsPanel);
     right->addStretch(1);
 
     root->addLayout(right, 0);

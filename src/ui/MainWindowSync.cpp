@@ -86,7 +86,6 @@ void MainWindow::pullModel() {
     MainWindowModel& c = viewer_->controls;
     c.lowText = ToModel(lowEdit->text());
     c.highText = ToModel(highEdit->text());
-    c.planeText = ToModel(planeEdit->text());
     c.filterThresholdText = ToModel(filterThresholdEdit->text());
     c.destination = ToModel(destinationEdit->text());
     c.force24Bit = force24BitBox->isChecked();
@@ -115,7 +114,12 @@ void MainWindow::syncFromModel() {
     const MainWindowModel& c = viewer_->controls;
     SetTextIfChanged(lowEdit, c.lowText);
     SetTextIfChanged(highEdit, c.highText);
-    SetTextIfChanged(planeEdit, c.planeText);
+    // The plane field is written only when the model's plane changed: text being typed
+    // there is not the plane until it is committed.
+    if (c.planeText != shownPlaneText_) {
+        SetTextIfChanged(planeEdit, c.planeText);
+        shownPlaneText_ = c.planeText;
+    }
     SetTextIfChanged(filterThresholdEdit, c.filterThresholdText);
     SetTextIfChanged(destinationEdit, c.destination);
     SetTextIfChanged(readoutLabel, c.readout);
@@ -139,7 +143,12 @@ void MainWindow::syncFromModel() {
         const QSignalBlocker f(formatChooser);
         formatChooser->setCurrentIndex(static_cast<int>(c.outputFormat));
         saveBmpButton->setText(QString::fromStdString(SaveButtonText(c.outputFormat)));
+        force24BitBox->setText(QString::fromStdString(Force24BitText(c.outputFormat)));
     }
+    SetTextIfChanged(barLowCaption, c.colourBarLow);
+    SetTextIfChanged(barHighCaption, c.colourBarHigh);
+    // Nothing to show at full size before an image is shown.
+    fullSizeButton->setEnabled(viewer_->image.loaded);
     flipHorizontalButton->setChecked(c.flipHorizontalShown);
     flipVerticalButton->setChecked(c.flipVerticalShown);
 
@@ -194,6 +203,8 @@ void MainWindow::syncFileList() {
     }
     if ((focusMoved || entriesChanged) && focused >= 0)
         fileList->scrollToItem(fileList->item(focused));
+    else if (entriesChanged || list.folder != shownList_.folder)
+        fileList->scrollToTop();  // another folder: from its first entry
     if (fieldStale || entriesChanged) {
         // The field under the tree names the file on display, or the mask when there is
         // none.
@@ -212,10 +223,12 @@ void MainWindow::syncFileList() {
 
 void MainWindow::syncPictures() {
     const Viewer& v = *viewer_;
-    const int width = std::clamp(v.controls.previewWidth, 1, kPreviewFrameWidth);
-    const int height = std::clamp(v.controls.previewHeight, 1, kPreviewHeight);
+    const int boxWidth = std::max(1, v.controls.previewBoxWidth);
+    const int width = std::clamp(v.controls.previewWidth, 1, boxWidth);
+    const int height =
+        std::clamp(v.controls.previewHeight, 1, std::max(1, v.controls.previewBoxHeight));
     if (preview->size() != QSize(width, height)) preview->resize(width, height);
-    preview->setPicture(StretchNearest(v.displayBitmap, width, height, kPreviewFrameWidth));
+    preview->setPicture(StretchNearest(v.displayBitmap, width, height, boxWidth));
     preview->setBand(v.band);
     colourBar->setPicture(
         StretchNearest(v.colourBarBitmap, kColourBarWidth, kColourBarHeight, kColourBarWidth));

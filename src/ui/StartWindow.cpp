@@ -62,6 +62,8 @@ void StartWindow::readSettings() {
     if (settings.contains(QString::fromLatin1(kSettingsDestination)))
         rememberedDest_ = settings.value(QString::fromLatin1(kSettingsDestination)).toString();
     rememberedFormat_ = settings.value(QString::fromLatin1(kSettingsFormat)).toString();
+    rememberedSize_ = settings.value(QString::fromLatin1(kSettingsWindowSize)).toSize();
+    rememberedMaximised_ = settings.value(QString::fromLatin1(kSettingsMaximised)).toBool();
 }
 
 void StartWindow::writeSettings() {
@@ -72,6 +74,10 @@ void StartWindow::writeSettings() {
     settings.setValue(QString::fromLatin1(kSettingsSourceFolder), main_->selectedFolder());
     settings.setValue(QString::fromLatin1(kSettingsDestination), main_->destinationText());
     settings.setValue(QString::fromLatin1(kSettingsFormat), main_->outputFormatName());
+    const bool maximised = main_->isMaximized();
+    settings.setValue(QString::fromLatin1(kSettingsWindowSize),
+                      maximised ? main_->normalGeometry().size() : main_->size());
+    settings.setValue(QString::fromLatin1(kSettingsMaximised), maximised);
     settings.sync();
 }
 
@@ -113,6 +119,9 @@ void StartWindow::runMainWindow() {
     if (!rememberedDest_.isEmpty()) main_->setDestinationText(rememberedDest_);
     pointer_ = QCursor::pos();
     main_->setOutputFormatName(rememberedFormat_);
+    // The size the user left the window at; never below its first size.
+    if (rememberedSize_.isValid()) main_->resize(rememberedSize_.expandedTo(main_->minimumSize()));
+    if (rememberedMaximised_) main_->setWindowState(main_->windowState() | Qt::WindowMaximized);
     placeMainWindowAtPointer();
     placementPending_ = true;
     main_->installEventFilter(this);

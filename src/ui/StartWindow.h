@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -23,6 +24,9 @@ inline constexpr const char* kSettingsApplication = "PELORIN";
 inline constexpr const char* kSettingsSourceFolder = "Dir";
 inline constexpr const char* kSettingsDestination = "Dest";
 inline constexpr const char* kSettingsFormat = "Format";  // "bmp" or "png"
+// The main window's size (its normal size when maximised) and whether it was maximised.
+inline constexpr const char* kSettingsWindowSize = "WindowSize";
+inline constexpr const char* kSettingsMaximised = "Maximised";
 
 class StartWindow : public QWidget {
     Q_OBJECT
@@ -69,6 +73,8 @@ class StartWindow : public QWidget {
     // placement is done again as soon as the frame shows up.
     bool placementPending_ = false;
     QString rememberedFormat_;
+    QSize rememberedSize_;
+    bool rememberedMaximised_ = false;
     bool started_ = false;
     bool settingsWritten_ = false;
 };

@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -85,13 +86,54 @@ void PreviewImage::paintEvent(QPaintEvent*) {
 
 void PreviewImage::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = PixelOf(event);
+    if (event->buttons() & Qt::MiddleButton) {
+        emit panMoved(at.x(), at.y());
+        return;
+    }
     emit mouseMoved(ButtonFlags(event->buttons()) | ModifierFlags(event->modifiers()), at.x(),
                     at.y());
 }
 
 void PreviewImage::mousePressEvent(QMouseEvent* event) {
     const QPoint at = PixelOf(event);
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() == Qt::MiddleButton) {
+        emit panStarted(at.x(), at.y());
+        return;
+    }
     emit mousePressed(ButtonFlags(event->button()), at.x(), at.y());
+}
+
+void PreviewImage::wheelEvent(QWheelEvent* event) {
+    const int steps = TakeWheelSteps(wheelRest_, event->angleDelta().y());
+    const QPointF p = event->position();
+    if (steps != 0)
+        emit wheelTurned(steps, static_cast<int>(std::floor(p.x())),
+                         static_cast<int>(std::floor(p.y())));
+    event->accept();
+}
+
+void PreviewImage::keyPressEvent(QKeyEvent* event) {
+    if (const char key = ZoomKeyOf(event->text())) {
+        emit zoomKeyTyped(key);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+int TakeWheelSteps(int& rest, int delta) {
+    rest += delta;
+    const int steps = rest / 120;
+    rest -= steps * 120;
+    return steps;
+}
+
+char ZoomKeyOf(const QString& text) {
+    if (text == QLatin1String("+") || text == QLatin1String("=")) return '+';
+    if (text == QLatin1String("-")) return '-';
+    if (text == QLatin1String("0")) return '0';
+    return 0;
 }
 
 // ---- Colour bar ----
@@ -123,7 +165,7 @@ void CaptionLabel::paintEvent(QPaintEvent*) {
     // where the rest does not fit.
     const QFontMetrics fm = fontMetrics();
     const int lineCount = std::max(1, area.height() / fm.lineSpacing());
-    QString rest = text();
+    QString rest = FitCaption(text(), fm, area.width(), lineCount);
     QRect line(area.left(), area.top(), area.width(), fm.lineSpacing());
     for (int n = 0; n < lineCount && !rest.isEmpty(); ++n, line.translate(0, fm.lineSpacing())) {
         QString shown = rest;
@@ -141,6 +183,45 @@ void CaptionLabel::paintEvent(QPaintEvent*) {
         }
         p.drawText(line, static_cast<int>(alignment()) | Qt::TextSingleLine, shown);
     }
+}
+
+namespace {
+
+// The lines `text` takes when broken at blanks as CaptionLabel breaks it.
+int LinesTaken(const QString& text, const QFontMetrics& fm, int width) {
+    int lines = 0;
+    QString rest = text;
+    while (!rest.isEmpty()) {
+        ++lines;
+        if (fm.horizontalAdvance(rest) <= width) break;
+        qsizetype fits = rest.size();
+        while (fits > 1 && fm.horizontalAdvance(rest.left(fits)) > width)
+            --fits;
+        const qsizetype blank = rest.lastIndexOf(QLatin1Char(' '), fits);
+        if (blank > 0) fits = blank;
+        rest = rest.mid(fits).trimmed();
+    }
+    return lines;
+}
+
+}  // namespace
+
+QString FitCaption(const QString& text, const QFontMetrics& metrics, int width, int lines) {
+    if (LinesTaken(text, metrics, width) <= lines) return text;
+    // The longest word is shortened in its middle, one character more at a time.
+    QStringList words = text.split(QLatin1Char(' '));
+    qsizetype longest = 0;
+    for (qsizetype i = 1; i < words.size(); ++i)
+        if (words[i].size() > words[longest].size()) longest = i;
+    const QString word = words[longest];
+    QString fitted = text;
+    for (qsizetype kept = word.size() - 1; kept >= 6; --kept) {
+        const qsizetype head = (kept + 1) / 2;
+        words[longest] = word.left(head) + QChar(0x2026) + word.right(kept - head);
+        fitted = words.join(QLatin1Char(' '));
+        if (LinesTaken(fitted, metrics, width) <= lines) break;
+    }
+    return fitted;
 }
 
 // ---- Threshold scroll bars ----
@@ -247,6 +328,18 @@ PlaneEdit::PlaneEdit(QWidget* parent) : QWidget(parent) {
     row->addLayout(arrows);
     connect(up_, &QToolButton::clicked, this, [this] { step(1); });
     connect(down_, &QToolButton::clicked, this, [this] { step(-1); });
+    // Enter, or leaving the field, commits what was typed; an untouched field commits
+    // nothing when it loses the focus.
+    connect(edit_, &QLineEdit::returnPressed, this, [this] {
+        edit_->setModified(false);
+        emit committed(edit_->text());
+    });
+    connect(edit_, &QLineEdit::editingFinished, this, [this] {
+        if (edit_->isModified()) {
+            edit_->setModified(false);
+            emit committed(edit_->text());
+        }
+    });
 }
 
 void PlaneEdit::step(int delta) {
@@ -254,7 +347,10 @@ void PlaneEdit::step(int delta) {
     if (!TryParseInteger(edit_->text().toStdString(), value)) value = 0;
     const int next = std::clamp<long long>(static_cast<long long>(value) + delta, 0, 99);
     const QString text = QString::number(next);
-    if (text != edit_->text()) edit_->setText(text);
+    if (text == edit_->text()) return;
+    edit_->setText(text);
+    edit_->setModified(false);
+    emit committed(text);
 }
 
 bool PlaneEdit::eventFilter(QObject* watched, QEvent* event) {

@@ -33,16 +33,33 @@ class PreviewImage : public QWidget {
   signals:
     void mouseMoved(unsigned flags, int x, int y);
     void mousePressed(unsigned button, int x, int y);
+    // The wheel turned by whole steps (positive away from the user) over (x, y).
+    void wheelTurned(int steps, int x, int y);
+    // A drag with the middle button: pressed at (x, y), then moved to (x, y).
+    void panStarted(int x, int y);
+    void panMoved(int x, int y);
+    // '+', '-' or '0' typed while the preview has the focus.
+    void zoomKeyTyped(char key);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     QImage picture_;
     SelectionBand band_;
+    int wheelRest_ = 0;  // eighths of a degree not yet turned into a step
 };
+
+// Whole wheel steps (120 eighths of a degree each) in `rest` plus `delta`; what is left of a
+// step stays in `rest`, so that fine-grained wheels and touchpads add up to steps.
+int TakeWheelSteps(int& rest, int delta);
+
+// The zoom key of a typed text: '+' (also '='), '-' or '0'; 0 for any other text.
+char ZoomKeyOf(const QString& text);
 
 // The colour bar `colourBar`: a prepared picture drawn over the whole widget.
 class ColourBarImage : public QWidget {
@@ -59,9 +76,12 @@ class ColourBarImage : public QWidget {
     QImage picture_;
 };
 
-// A caption over as many lines as the label is high, broken at blanks, that ends with "..."
-// where it does not fit rather than being cut in the middle of a character; text() and the
-// tooltip keep the whole text.
+// A caption over as many lines as the label is high, broken at blanks. Where it does not
+// fit, its longest word (the file name or path) is shortened in the middle first, so that
+// the rest (size, kind, sky position) stays readable; only then does the last line end with
+// "...". text() and the tooltip keep the whole text.
+QString FitCaption(const QString& text, const QFontMetrics& metrics, int width, int lines);
+
 class CaptionLabel : public QLabel {
     Q_OBJECT
   public:
@@ -107,8 +127,8 @@ class FileListWidget : public QListWidget {
 
 // The plane field `planeEdit` (two characters at most) with its spinner `planeSpinner`: the arrows,
 // and the Up and Down keys in the field, step the number in the field by one within
-// 0..99 without wrapping; a field that holds no number steps from 0. Every change of the
-// text, typed or stepped, is reported by the field's textChanged signal.
+// 0..99 without wrapping; a field that holds no number steps from 0. A step, Enter, or
+// leaving the field after typing commits the text (`committed`); typing alone does not.
 class PlaneEdit : public QWidget {
     Q_OBJECT
   public:
@@ -117,6 +137,9 @@ class PlaneEdit : public QWidget {
     QToolButton* upButton() const { return up_; }
     QToolButton* downButton() const { return down_; }
     void step(int delta);
+
+  signals:
+    void committed(const QString& text);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

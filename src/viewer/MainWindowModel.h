@@ -136,6 +136,13 @@ inline std::string SaveButtonText(OutputFormat f) {
     return f == OutputFormat::Png ? "Sauvegarde PNG" : "Sauvegarde BMP";
 }
 
+// The caption of the 24-bit check box: it names the format chosen, and BMP as well when
+// PNG is chosen, since the box then forces the 24-bit pixels of both.
+inline std::string Force24BitText(OutputFormat f) {
+    return f == OutputFormat::Png ? "Force le format BMP/PNG 24 bits"
+                                  : "Force le format BMP 24 bits";
+}
+
 struct MainWindowModel {
     std::string lowText;                       // "Min:"
     std::string highText;                      // "Max:"
@@ -160,8 +167,14 @@ struct MainWindowModel {
     std::string destination;  // destination folder ("Copie vers")
     FileListModel fileList;
     TimerModel redrawTimer;
-    int previewWidth = 320;  // the preview's size, fitted into the 320 x 240 box
+    int previewWidth = 320;  // the preview's size, fitted into the box below
     int previewHeight = 240;
+    int previewBoxWidth = 320;  // the room the window gives the preview
+    int previewBoxHeight = 240;
+    // The labels at the two ends of the colour bar: the thresholds of the last redraw, as
+    // the edits showed them; blank without an image.
+    std::string colourBarLow;
+    std::string colourBarHigh;
 };
 
 }  // namespace pelorin

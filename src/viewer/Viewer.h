@@ -16,6 +16,7 @@
 #include "process/Bitmap.h"
 #include "process/PictureDecoder.h"
 #include "viewer/MainWindowModel.h"
+#include "viewer/ZoomNavigation.h"
 
 namespace pelorin {
 
@@ -37,6 +38,8 @@ struct BatchEntryReport {
     std::string name;         // the entry's file name
     std::string destination;  // path written, empty when skipped
     std::string caption;      // the status caption after its load
+    std::string lowText;      // the Min: and Max: texts it was rendered with (empty when it
+    std::string highText;     // has no thresholds: refused, or a picture in its own colours)
     bool rejected = false;    // written as 1 x 1 black: the readers refused it
     bool skipped = false;     // not written (it would replace a source, or a refused file
                               // would replace an existing one)
@@ -116,8 +119,10 @@ class Viewer {
     void redrawTimerExpired();
     int positionOf(double v) const;
     double valueOf(int p) const;
-    // A threshold as edit text with the given number of decimals.
+    // A threshold as edit text with the given number of decimals, or, for a value whose
+    // fixed-point text is longer than kThresholdTextWidth characters, in general form.
     static std::string ThresholdText(double v, int decimals);
+    static constexpr std::size_t kThresholdTextWidth = 12;
 
     // ---- Palettes ----
     LutTable buildLutPalette();
@@ -137,14 +142,17 @@ class Viewer {
     void toggleFlipVertical();
     void toggleFlipHorizontal();
     void orientFromHeader();
-    // The preview's size for a window of cols x rows: fitted into the 320 x 240 box with
-    // its proportions kept (the rounded side halves to even).
+    // The preview's size for a window of cols x rows: fitted into the box (320 x 240 until
+    // the window grows) with its proportions kept (the rounded side halves to even), but
+    // never narrower or lower than kPreviewMinSide, so that a thin strip stays visible.
     struct PreviewSize {
         int width = 0;
         int height = 0;
         bool operator==(const PreviewSize&) const = default;
     };
-    static PreviewSize PreviewSizeFor(int cols, int rows);
+    static PreviewSize PreviewSizeFor(int cols, int rows, int boxWidth = kPreviewBoxWidth,
+                                      int boxHeight = kPreviewHeight);
+    static constexpr int kPreviewMinSide = 48;
 
     // ---- Colour bar and captions ----
     void buildColourBar();
@@ -172,6 +180,10 @@ class Viewer {
     bool selectNamedFiles(const std::vector<std::string>& names);
     // The error text for a path given to open that does not exist.
     static std::string MissingPathMessage(const std::string& path);
+    // The status line when files given to open lie outside the folder of the first one,
+    // which alone the file list shows.
+    static std::string OutsideFolderMessage(const std::string& firstFile,
+                                            const std::vector<std::string>& others);
     void selectAllFiles();  // select all
     void selectNoFiles();   // select none
 
@@ -198,6 +210,20 @@ class Viewer {
     void zoomWhole();     // "Zoom 1:1"
     void zoomPrevious();  // "Zoom prec."
 
+    // ---- Wheel zoom, pan and the preview's box ----
+    // The room the window gives the preview: the preview is fitted into it.
+    void setPreviewBox(int width, int height);
+    // `steps` wheel steps at preview position (x, y): each magnifies by kWheelZoomFactor
+    // (negative steps widen) about the image point under the pointer.
+    void previewWheel(int steps, int x, int y);
+    // A drag that moves the picture with the pointer: pressed at (x, y), then moved.
+    void previewPanStart(int x, int y);
+    void previewPanMove(int x, int y);
+    // '+' and '-' zoom about the window's centre, '0' shows the whole image.
+    void previewKey(char key);
+    // The shown window as a rectangle.
+    ZoomRect shownWindow() const;
+
   private:
     void applyFilter();
     // True when the zoom window lies inside the pixel array of the current kind.
@@ -210,7 +236,16 @@ class Viewer {
     int imageColumnAt(int x) const;
     int imageRowAt(int y) const;
 
+    // Shows `window` after a wheel step or a pan. The first step of a series keeps the window
+    // before it for "Zoom prec."; a series ends when anything else changes the window.
+    void navigateTo(const ZoomRect& window);
+    void refitPreview();
+
     std::unique_ptr<PictureDecoder> decoder_;
+    ZoomRect navigated_{-1, -1, -1, -1};  // the window the last wheel step or pan showed
+    ZoomRect panFrom_;                    // the window when the pan began
+    int panX_ = 0, panY_ = 0;             // where it began
+    bool panning_ = false;
 };
 
 }  // namespace pelorin

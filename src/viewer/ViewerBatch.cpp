@@ -90,6 +90,11 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer,
         report.name = name;
         report.caption = controls.status;
         report.rejected = !image.loaded;
+        // The thresholds it was rendered with, as the edits show them.
+        if (image.loaded && !image.pictureShown) {
+            report.lowText = controls.lowText;
+            report.highText = controls.highText;
+        }
         if (report.rejected) report.reason = controls.status;
         if (observer && observer->beforeSave) observer->beforeSave(report);
 

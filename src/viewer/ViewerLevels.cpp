@@ -137,20 +137,23 @@ void Viewer::computeThresholds() {
         bar->setMin(0);
         bar->setMax(30000);
     }
-    if (levels.mode != kModeFixed) {
-        ModeThresholds(levels.mode, image, levels.low, levels.high);
-        controls.lowBar.setPosition(positionOf(levels.low));
-        controls.highBar.setPosition(positionOf(levels.high));
-    }
+    if (levels.mode != kModeFixed) ModeThresholds(levels.mode, image, levels.low, levels.high);
+    // In every mode, "fixe" included, the bars go where the new step puts the thresholds in
+    // force: bars left where the previous image put them would mean other values at the next
+    // drag. The thresholds themselves stay exact (the bars' handlers are off here).
+    controls.lowBar.setPosition(positionOf(levels.low));
+    controls.highBar.setPosition(positionOf(levels.high));
     controls.lowText = ThresholdText(levels.low, 3);
     controls.highText = ThresholdText(levels.high, 3);
 }
 
 std::string Viewer::ThresholdText(double v, int decimals) {
-    // Fixed-point text, as long as it stays readable; beyond that the general form, which
-    // reads back as the same number when the user presses Enter.
-    if (std::fabs(v) >= 1e15) return FormatGeneral(v, 15);
-    return FormatFixed(v, decimals);
+    // Fixed-point text as long as it fits the edit; beyond that the general form with as
+    // many significant digits as fit, so that the leading digits are never hidden.
+    std::string text = FormatFixed(v, decimals);
+    for (int digits = 10; text.size() > kThresholdTextWidth && digits >= 3; --digits)
+        text = FormatGeneral(v, digits);
+    return text;
 }
 
 void Viewer::setThresholdMode(int index) {

@@ -54,7 +54,7 @@ bool Viewer::selectNamedFiles(const std::vector<std::string>& names) {
 }
 
 std::string Viewer::MissingPathMessage(const std::string& path) {
-    return "File not found: " + path;
+    return "Fichier introuvable : " + path;
 }
 
 void Viewer::selectAllFiles() {
@@ -66,7 +66,25 @@ void Viewer::selectNoFiles() {
 
 void Viewer::openFocusedFile() {
     image.currentPlane = IntValueOrZero(controls.planeText);
+    if (controls.fileList.selectedFocusedPath().empty()) {
+        // The file on display was taken out of the selection (a Ctrl-click): nothing is
+        // shown any more, and nothing is wrong with it either.
+        clearDisplay();
+        image.height = image.width = 0;
+        image.pictureShown = false;
+        setDisplayControlsEnabled(false);
+        controls.thresholdModeEnabled = true;
+        return;
+    }
     loadSelectedFile();
+}
+
+std::string Viewer::OutsideFolderMessage(const std::string& firstFile,
+                                         const std::vector<std::string>& others) {
+    std::string names;
+    for (const std::string& other : others)
+        names += (names.empty() ? "" : ", ") + other;
+    return "Non ouverts, hors du dossier de " + firstFile + " : " + names;
 }
 
 void Viewer::setPlaneText(const std::string& text) {
@@ -87,6 +105,7 @@ void Viewer::clearForFailedLoad() {
 
 void Viewer::loadSelectedFile() {
     image.height = 0;
+    image.zeroMayBeBlank = false;
     wcs.fieldWidth = 0;
     image.planeCount = 1;
     wcs.projection = '-';

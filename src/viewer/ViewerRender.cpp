@@ -12,20 +12,24 @@
 
 namespace pelorin {
 
-Viewer::PreviewSize Viewer::PreviewSizeFor(int cols, int rows) {
-    if (cols < 1 || rows < 1) return {1, kPreviewHeight};
+Viewer::PreviewSize Viewer::PreviewSizeFor(int cols, int rows, int boxWidth, int boxHeight) {
+    boxWidth = std::max(1, boxWidth);
+    boxHeight = std::max(1, boxHeight);
+    if (cols < 1 || rows < 1) return {1, boxHeight};
     const long long c = cols, r = rows;
-    if (c * kPreviewHeight <= r * kPreviewBoxWidth) {
-        const long long w = RoundDivHalfEven(c * kPreviewHeight, r);
-        return {static_cast<int>(std::max(1LL, w)), kPreviewHeight};
+    const long long least = std::min({kPreviewMinSide, boxWidth, boxHeight});
+    if (c * boxHeight <= r * boxWidth) {
+        const long long w = RoundDivHalfEven(c * boxHeight, r);
+        return {static_cast<int>(std::max(least, w)), boxHeight};
     }
     // Wider than the box: full width and a lower height, so that no column is cut off.
-    const long long h = RoundDivHalfEven(r * kPreviewBoxWidth, c);
-    return {kPreviewBoxWidth, static_cast<int>(std::max(1LL, h))};
+    const long long h = RoundDivHalfEven(r * boxWidth, c);
+    return {boxWidth, static_cast<int>(std::max(least, h))};
 }
 
 void Viewer::setPreviewSize(int cols, int rows) {
-    const PreviewSize size = PreviewSizeFor(cols, rows);
+    const PreviewSize size =
+        PreviewSizeFor(cols, rows, controls.previewBoxWidth, controls.previewBoxHeight);
     controls.previewWidth = size.width;
     controls.previewHeight = size.height;
 }
@@ -87,6 +91,8 @@ void Viewer::setDisplayControlsEnabled(bool enabled) {
         std::fill(colourBarBitmap.row(0), colourBarBitmap.row(0) + colourBarBitmap.width(), 0);
         controls.readout = " ";
         controls.status = " ";
+        controls.colourBarLow.clear();
+        controls.colourBarHigh.clear();
     }
 }
 
@@ -128,6 +134,8 @@ void Viewer::buildColourBar() {
     std::uint8_t* line = colourBarBitmap.row(0);
     for (std::size_t i = 0; i < 256; ++i)
         line[i] = itt[i];
+    controls.colourBarLow = controls.lowText;
+    controls.colourBarHigh = controls.highText;
 }
 
 void Viewer::clearDisplay() {
@@ -145,6 +153,8 @@ void Viewer::clearDisplay() {
     displayBitmap.row(0)[0] = 0;
     if (colourBarBitmap.empty()) colourBarBitmap.create(256, 1, 8);
     std::fill(colourBarBitmap.row(0), colourBarBitmap.row(0) + colourBarBitmap.width(), 0);
+    controls.colourBarLow.clear();
+    controls.colourBarHigh.clear();
     image.loaded = false;
 }
 

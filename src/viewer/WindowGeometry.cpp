@@ -38,9 +38,45 @@ bool ApplyViewerZoomKey(ViewerZoomState& state, char key, int bitmapWidth, int b
     } else {
         return false;
     }
+    state.scale = std::ldexp(1.0, state.level);
     state.pictureWidth = ZoomedSide(bitmapWidth, state.level);
     state.pictureHeight = ZoomedSide(bitmapHeight, state.level);
     return true;
+}
+
+bool ApplyViewerWheel(ViewerZoomState& state, int steps, int pointerX, int pointerY,
+                      int bitmapWidth, int bitmapHeight) {
+    const double least = std::ldexp(1.0, kViewerMinZoomLevel);
+    const double most = std::ldexp(1.0, kViewerMaxZoomLevel);
+    const double scale = std::clamp(state.scale * std::pow(std::sqrt(2.0), steps), least, most);
+    // Snapped to a power of two when within rounding of one, so that the keys' steps and
+    // captions find it again.
+    const double level = std::log2(scale);
+    const double snapped = std::fabs(level - std::round(level)) < 1e-9
+                               ? std::ldexp(1.0, static_cast<int>(std::round(level)))
+                               : scale;
+    if (snapped == state.scale) return false;
+    const double ratio = snapped / state.scale;
+    auto side = [snapped](int s) {
+        return s <= 0 ? 0 : static_cast<int>(std::max(1L, std::lround(s * snapped)));
+    };
+    state.scrollX =
+        static_cast<int>(std::max(0L, std::lround((state.scrollX + pointerX) * ratio - pointerX)));
+    state.scrollY =
+        static_cast<int>(std::max(0L, std::lround((state.scrollY + pointerY) * ratio - pointerY)));
+    state.scale = snapped;
+    state.level = static_cast<int>(std::round(level));
+    state.pictureWidth = side(bitmapWidth);
+    state.pictureHeight = side(bitmapHeight);
+    return true;
+}
+
+void ResetViewerZoom(ViewerZoomState& state, int bitmapWidth, int bitmapHeight) {
+    state = InitialViewerZoom(bitmapWidth, bitmapHeight);
+}
+
+std::string ViewerScaleCaption(const std::string& baseCaption, double scale) {
+    return baseCaption + "  Zoom x" + FormatGeneral(scale, 3);
 }
 
 std::string ZoomFactorText(int level) {
@@ -61,10 +97,12 @@ WindowSize FullSizeWindowSize(int bitmapWidth, int bitmapHeight, int screenWidth
 }
 
 WindowSize FullSizeClientSize(int bitmapWidth, int bitmapHeight, int screenWidth, int screenHeight,
-                              int frameWidth, int frameHeight) {
+                              int frameWidth, int frameHeight, int titleWidth) {
     const WindowSize outer =
         FullSizeWindowSize(bitmapWidth, bitmapHeight, screenWidth, screenHeight);
-    return {std::max(kFullSizeMinClientWidth, outer.width - std::max(0, frameWidth)),
+    const int least = std::max(kFullSizeMinClientWidth,
+                               std::min(titleWidth, screenWidth - std::max(0, frameWidth)));
+    return {std::max(least, outer.width - std::max(0, frameWidth)),
             std::max(kFullSizeMinClientHeight, outer.height - std::max(0, frameHeight))};
 }
 

@@ -33,6 +33,7 @@ struct ScreenRect {
 // The magnification of the full-size view and what depends on it.
 struct ViewerZoomState {
     int level = 0;         // power of two, kViewerMinZoomLevel..kViewerMaxZoomLevel
+    double scale = 1;      // the magnification: 2^level, or between powers after the wheel
     int pictureWidth = 0;  // size the picture is drawn at
     int pictureHeight = 0;
     int scrollX = 0;  // scroll positions of the window
@@ -55,6 +56,17 @@ bool ApplyViewerZoomKey(ViewerZoomState& state, char key, int bitmapWidth, int b
 // 2^level in general format: "8", "4", "2", "1", "0.5", "0.25", "0.125".
 std::string ZoomFactorText(int level);
 
+// `steps` wheel steps over viewport point (pointerX, pointerY): each magnifies by the square
+// root of two (negative steps reduce), within 1/8..8; the scroll positions follow so that the
+// picture point under the pointer stays under it. The level becomes the nearest power of two,
+// for the keys that come after. False, leaving the state alone, at the end of the range.
+bool ApplyViewerWheel(ViewerZoomState& state, int steps, int pointerX, int pointerY,
+                      int bitmapWidth, int bitmapHeight);
+// '0': back to one bitmap pixel per screen pixel, scrolled to the origin.
+void ResetViewerZoom(ViewerZoomState& state, int bitmapWidth, int bitmapHeight);
+// The caption after a wheel step: the factor with three significant digits ("1.41").
+std::string ViewerScaleCaption(const std::string& baseCaption, double scale);
+
 // The caption while zoomed: the caption the window had when shown, then "  Zoom x" and the
 // factor.
 std::string ViewerZoomCaption(const std::string& baseCaption, int level);
@@ -73,9 +85,10 @@ inline constexpr int kFullSizeMinClientHeight = 60;
 
 // Client area of the full-size view: the window, frame included, is sized as
 // FullSizeWindowSize against the whole screen; the frame (frameWidth x frameHeight, 0 while
-// it is unknown) is taken off, and the result is never below the minimum above.
+// it is unknown) is taken off, and the result is never below the minimum above, nor
+// narrower than `titleWidth` (room for the caption to be read), up to the screen's width.
 WindowSize FullSizeClientSize(int bitmapWidth, int bitmapHeight, int screenWidth, int screenHeight,
-                              int frameWidth, int frameHeight);
+                              int frameWidth, int frameHeight, int titleWidth = 0);
 
 // Top left corner of a window opened at the mouse pointer and kept on the screen: pushed
 // back left and up when it would leave the screen on the right or at the bottom, and never

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QTest>
+#include <QWheelEvent>
 #include <fstream>
 
 #include "ui/FullSizeWindow.h"
@@ -165,14 +166,28 @@ void Harness::pressOn(QPoint at, Qt::MouseButton button) {
 }
 
 void Harness::drag(QPoint from, QPoint to) {
-    QWidget* preview = widget("preview");
-    QTest::mousePress(preview, Qt::LeftButton, {}, from);
+    dragWith(Qt::LeftButton, from, to);
+}
+
+void Harness::dragWith(Qt::MouseButton button, QPoint from, QPoint to, QWidget* over) {
+    QWidget* target = over ? over : widget("preview");
+    QTest::mousePress(target, button, {}, from);
     const int steps = 4;
     for (int i = 1; i <= steps; ++i) {
         const QPoint at = from + (to - from) * i / steps;
-        moveOver(at, Qt::LeftButton);
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), target->mapToGlobal(QPointF(at)),
+                         Qt::NoButton, button, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
     }
-    QTest::mouseRelease(preview, Qt::LeftButton, {}, to);
+    QTest::mouseRelease(target, button, {}, to);
+}
+
+void Harness::wheel(QPoint at, int steps, QWidget* over) {
+    QWidget* target = over ? over : widget("preview");
+    QWheelEvent event(QPointF(at), target->mapToGlobal(QPointF(at)), QPoint(),
+                      QPoint(0, 120 * steps), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(target, &event);
 }
 
 }  // namespace pelorin::uitest

@@ -91,6 +91,10 @@ class Harness {
     void moveOver(QPoint at, Qt::MouseButtons buttons = Qt::NoButton,
                   Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     void pressOn(QPoint at, Qt::MouseButton button = Qt::LeftButton);
+    // Wheel steps (positive away from the user) over a widget, by default the preview.
+    void wheel(QPoint at, int steps, QWidget* over = nullptr);
+    // A drag with `button` over a widget, by default the preview: press, moves, release.
+    void dragWith(Qt::MouseButton button, QPoint from, QPoint to, QWidget* over = nullptr);
 
   private:
     std::unique_ptr<ui::MainWindow> form_;

@@ -118,8 +118,8 @@ TEST_F(MainWindow, StartsWithItsCaptionsAndOnlyTheFileControlsEnabled) {
         {"zoomPreviousButton", "Zoom prec."},
         {"lutCaption", "Coul."},
         {"ittCaption", "Intensité"},
-        {"barLowCaption", "0"},
-        {"barHighCaption", "255"},
+        {"barLowCaption", ""},
+        {"barHighCaption", ""},
         {"lowCaption", "Min:"},
         {"highCaption", "Max:"},
         {"flipCaption", "Inversion de l'image"},
@@ -141,14 +141,16 @@ TEST_F(MainWindow, StartsWithItsCaptionsAndOnlyTheFileControlsEnabled) {
               QStringLiteral("Intensité min/max"));
     EXPECT_EQ(h.widget<QGroupBox>("pictureColoursGroup")->title(),
               QStringLiteral("Couleur des images"));
-    const char* modes[] = {"en-tête", "data", "1 sig.", "2 sig.", "70%", "fixe"};
-    for (int i = 0; i < 6; ++i) {
+    const char* modes[] = {"en-tête", "data", "1 sig.", "2 sig.", "70%", "fixe", "zscale"};
+    for (int i = 0; i < 7; ++i) {
         auto* r = h.widget<QRadioButton>(QStringLiteral("thresholdModeItem%1").arg(i).toLatin1());
         ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->text(), QString::fromUtf8(modes[i]));
         EXPECT_EQ(r->isChecked(), i == 0);
-        // All six in one row.
-        EXPECT_EQ(r->y(), h.widget("thresholdModeItem0")->y());
+        // Two rows: four, then three under the first three.
+        EXPECT_EQ(r->y(), h.widget(i < 4 ? "thresholdModeItem0" : "thresholdModeItem4")->y());
+        EXPECT_EQ(r->x(),
+                  h.widget(QStringLiteral("thresholdModeItem%1").arg(i % 4).toLatin1())->x());
     }
     EXPECT_TRUE(h.widget<QRadioButton>("pictureColoursItem1")->isChecked());
     EXPECT_EQ(h.widget<QRadioButton>("pictureColoursItem0")->text(),
@@ -163,10 +165,10 @@ TEST_F(MainWindow, StartsWithItsCaptionsAndOnlyTheFileControlsEnabled) {
          {"lowEdit", "highEdit", "lowBarWidget", "highBarWidget", "zoomWholeButton",
           "zoomPreviousButton", "lutChooser", "ittChooser", "flipVerticalButton",
           "flipHorizontalButton", "orientButton", "applyFilterButton", "restoreButton", "planeEdit",
-          "planeUp", "planeDown"})
+          "planeUp", "planeDown", "fullSizeButton"})
         EXPECT_FALSE(h.enabled(name)) << name;
     for (const char* name :
-         {"thresholdModeGroup", "fullSizeButton", "saveBmpButton", "closeButton", "selectAllButton",
+         {"thresholdModeGroup", "saveBmpButton", "closeButton", "selectAllButton",
           "selectNoneButton", "pictureColoursGroup", "force24BitBox", "filterChooser",
           "filterThresholdEdit", "fileList", "folderTree", "destinationEdit"})
         EXPECT_TRUE(h.enabled(name)) << name;
@@ -294,13 +296,20 @@ TEST_F(MainWindow, ARejectedFileBlanksTheDisplayWithTheReason) {
     EXPECT_TRUE(h_->errors.isEmpty());
 }
 
-TEST_F(MainWindow, UnselectingTheFocusedFileByControlClickLoadsNothing) {
+TEST_F(MainWindow, UnselectingTheFocusedFileByControlClickClearsWithoutComplaint) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
-    ASSERT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  64x64  16 bits"));
-    h_->click(QStringLiteral("a.fit"), Qt::ControlModifier);
-    EXPECT_FALSE(h_->list()->item(h_->rowOf("a.fit"))->isSelected());
-    EXPECT_EQ(h_->text("statusLabel"), QString::fromUtf8("Format non supporté."));
+    h_->click(QStringLiteral("wide.fit"), Qt::ControlModifier);
+    ASSERT_EQ(h_->text("statusLabel"), QStringLiteral("wide.fit  64x32  16 bits"));
+    EXPECT_TRUE(h_->enabled("fullSizeButton"));
+    h_->click(QStringLiteral("wide.fit"), Qt::ControlModifier);
+    EXPECT_FALSE(h_->list()->item(h_->rowOf("wide.fit"))->isSelected());
+    EXPECT_TRUE(h_->list()->item(h_->rowOf("a.fit"))->isSelected());
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral(" "));
+    EXPECT_EQ(preview().pixel(100, 100) & 0xFFFFFF, 0u);
+    EXPECT_FALSE(h_->enabled("fullSizeButton"));
+    EXPECT_FALSE(h_->enabled("lowEdit"));
+    EXPECT_TRUE(h_->enabled("thresholdModeGroup"));
 }
 
 TEST_F(MainWindow, ScrollBarMovesRedrawOnlyWhenTheTimerFires) {
@@ -443,7 +452,7 @@ TEST_F(MainWindow, FilterListAndPictureColoursReachTheModel) {
     // A typed name is not a choice from the list.
     filters->lineEdit()->selectAll();
     QTest::keyClicks(filters->lineEdit(), QStringLiteral("Edge x"));
-    h_->clickButton("fullSizeButton");  // any event brings the model in step
+    h_->clickButton("selectNoneButton");  // any event brings the model in step
     EXPECT_EQ(viewer().controls.filterList.index, -1);
     EXPECT_EQ(viewer().controls.filterList.text, "Edge x");
     EXPECT_EQ(filters->currentText(), QStringLiteral("Edge x"));
@@ -567,11 +576,17 @@ TEST_F(MainWindow, LayerEditAndItsSpinnerChooseThePlane) {
     EXPECT_TRUE(h_->text("readoutLabel").endsWith(QStringLiteral("I: 200")))
         << h_->text("readoutLabel").toStdString();
 
-    // A plane past the last is clamped, and the field shows the plane read.
+    // Typing loads nothing and nothing is written back meanwhile, even as other events
+    // come; Enter loads the plane, clamped to the last, and the field shows the plane read.
     auto* edit = h_->widget<QLineEdit>("planeEdit");
     edit->setFocus();
     edit->selectAll();
-    QTest::keyClicks(edit, QStringLiteral("9"));
+    QTest::keyClicks(edit, QStringLiteral("1"));
+    h_->moveOver(QPoint(100, 100));
+    QTest::keyClicks(edit, QStringLiteral("2"));
+    EXPECT_EQ(edit->text(), QStringLiteral("12"));
+    EXPECT_EQ(viewer().image.currentPlane, 2);
+    QTest::keyClick(edit, Qt::Key_Return);
     EXPECT_EQ(viewer().image.currentPlane, 3);
     EXPECT_EQ(h_->text("planeEdit"), QStringLiteral("3"));
     h_->moveOver(QPoint(102, 100));
@@ -785,7 +800,7 @@ TEST_F(MainWindow, FilesFoldersAndDropsOpenAsAClickWould) {
     // Several files: all selected, the first given shown; a missing one is reported.
     h_->form().openPaths({images + QStringLiteral("/wide.fit"), QStringLiteral("/no/such.fit"),
                           images + QStringLiteral("/a.fit")});
-    EXPECT_EQ(h_->errors, QStringList{QStringLiteral("File not found: /no/such.fit")});
+    EXPECT_EQ(h_->errors, QStringList{QStringLiteral("Fichier introuvable : /no/such.fit")});
     QStringList selected;
     for (QListWidgetItem* item : h_->list()->selectedItems())
         selected << item->text();
@@ -820,6 +835,150 @@ TEST_F(MainWindow, PointerMovesAndTimerTicksLeaveTheListAndTheFieldAlone) {
     fireTimer();
     EXPECT_EQ(scroll->value(), scroll->maximum());
     EXPECT_EQ(field->text(), QStringLiteral("*.fts"));
+}
+
+// The preview takes the room of a grown window, the other controls keep their sizes, and
+// the readout and the band zoom map through the preview's real size.
+TEST_F(MainWindow, AGrownWindowGrowsThePreviewAndItsMappingFollows) {
+    openImages();
+    h_->form().show();
+    const QSize first = h_->form().size();
+    const int treeWidth = h_->widget("folderTree")->width();
+    const int editWidth = h_->widget("lowEdit")->width();
+    const int barWidth = h_->widget("lowBarWidget")->width();
+    h_->click(QStringLiteral("a.fit"));  // 64 x 64
+    EXPECT_EQ(h_->widget("preview")->size(), QSize(240, 240));
+    h_->form().resize(first + QSize(400, 300));
+    QApplication::processEvents();
+    EXPECT_EQ(h_->widget("preview")->size(), QSize(540, 540));
+    EXPECT_EQ(h_->widget("folderTree")->width(), treeWidth);
+    EXPECT_EQ(h_->widget("lowEdit")->width(), editWidth);
+    EXPECT_EQ(h_->widget("lowBarWidget")->width(), barWidth);
+    EXPECT_EQ(h_->widget("colourBar")->size(), QSize(297, 15));
+    // 270 / 540 of 64 columns: column 32; row 16 of the display is file row 47.
+    h_->moveOver(QPoint(270, 135));
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:    32   Y:    16   I: 4732"));
+    h_->drag(QPoint(10, 10), QPoint(270, 270));
+    h_->pressOn(QPoint(100, 100));
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  31x31  16 bits"));
+    h_->form().resize(first);
+    QApplication::processEvents();
+    EXPECT_EQ(h_->widget("preview")->size(), QSize(240, 240));
+    EXPECT_EQ(h_->form().minimumWidth() <= first.width(), true);
+}
+
+// The wheel zooms about the pixel under the pointer, the middle button drags the picture,
+// the keys zoom about the centre, and "Zoom prec." goes back to before the wheel series.
+TEST_F(MainWindow, WheelZoomsAboutThePointerAndTheMiddleButtonPans) {
+    openImages();
+    h_->click(QStringLiteral("a.fit"));
+    const ZoomWindow& z = viewer().zoom;
+    // The image point at the middle of preview pixel (60, 60), in columns.
+    auto under = [&] { return z.colStart + 60.5 * z.cols / viewer().controls.previewWidth; };
+    // Whole image pixels: the point moves by less than half a pixel at each step.
+    double before = under();
+    h_->wheel(QPoint(60, 60), 1);
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  45x45  16 bits"));
+    EXPECT_NEAR(under(), before, 0.5);
+    before = under();
+    h_->wheel(QPoint(60, 60), 2);
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  23x23  16 bits"));
+    EXPECT_NEAR(under(), before, 0.5);
+    EXPECT_EQ(z.colStart, z.rowStart);
+
+    // Dragging the picture 48 preview pixels right and down shows the columns to its left.
+    const int colStart = z.colStart, rowStart = z.rowStart;
+    h_->dragWith(Qt::MiddleButton, QPoint(100, 100), QPoint(148, 148));
+    EXPECT_EQ(z.colStart, colStart - 5);  // 48 * 23 / 240 = 4.6
+    EXPECT_EQ(z.rowStart, rowStart - 5);
+    EXPECT_EQ(z.cols, 23);
+
+    // One level of history: the window before the first wheel step.
+    h_->clickButton("zoomPreviousButton");
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  64x64  16 bits"));
+
+    QWidget* preview = h_->widget("preview");
+    QTest::keyClick(preview, Qt::Key_Plus);
+    EXPECT_EQ((std::vector<int>{z.colStart, z.colEnd, z.rowStart, z.rowEnd}),
+              (std::vector<int>{10, 55, 10, 55}));
+    QTest::keyClick(preview, Qt::Key_Minus);
+    EXPECT_EQ(z.cols, 64);
+    h_->wheel(QPoint(10, 10), -1);  // no wider than the image
+    EXPECT_EQ(z.cols, 64);
+    QTest::keyClick(preview, Qt::Key_Plus);
+    QTest::keyClick(preview, Qt::Key_0);
+    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  64x64  16 bits"));
+}
+
+// Faults of the window found in use, each kept fixed.
+TEST_F(MainWindow, ThresholdsBarsCaptionsAndListStayReadable) {
+    // Large values keep their leading digits; the bar's ends name the thresholds in force.
+    std::vector<std::int16_t> values(16, 0);
+    values[15] = 30000;
+    ws_.write("big.fit", Fits16(4, 4, values, {test::Card("BSCALE", "100000.0")}));
+    for (int i = 0; i < 40; ++i)
+        ws_.write(QStringLiteral("s%1.fit").arg(i, 2, 10, QLatin1Char('0')).toStdString(),
+                  Gradient(8, 8));
+    openImages();
+    h_->click(QStringLiteral("big.fit"));
+    EXPECT_EQ(h_->text("highEdit"), QStringLiteral("3000000000"));
+    auto* high = h_->widget<QLineEdit>("highEdit");
+    EXPECT_GE(high->width(), high->fontMetrics().horizontalAdvance(high->text()) + 6);
+    EXPECT_EQ(h_->text("barLowCaption"), QStringLiteral("0.000"));
+    EXPECT_EQ(h_->text("barHighCaption"), QStringLiteral("3000000000"));
+    h_->typeAndEnter("lowEdit", QStringLiteral("12.5"));
+    EXPECT_EQ(h_->text("barLowCaption"), QStringLiteral("12.5"));
+
+    // "fixe": the next image keeps the thresholds and its bars show them.
+    h_->widget<QRadioButton>("thresholdModeItem5")->click();
+    h_->click(QStringLiteral("a.fit"));
+    EXPECT_EQ(h_->widget<QScrollBar>("lowBarWidget")->value(), viewer().positionOf(12.5));
+    EXPECT_EQ(h_->widget<QScrollBar>("highBarWidget")->value(), viewer().positionOf(3e9));
+
+    // A long name with a sky position: every part past the name is readable.
+    auto* status = h_->widget<QLabel>("statusLabel");
+    const QString caption = QStringLiteral(
+        "a_very_long_file_name_from_an_archive_of_the_observatory_2026-12-09T03-14-15.fits  "
+        "4096x4096  -32 bits  AD: 05h35m17.3s  Déc: -05°23'28\"  Champ: 30.5'");
+    const QFontMetrics fm = status->fontMetrics();
+    const QString fitted = ui::FitCaption(caption, fm, status->contentsRect().width(),
+                                          status->contentsRect().height() / fm.lineSpacing());
+    EXPECT_TRUE(fitted.endsWith(QStringLiteral("Champ: 30.5'"))) << fitted.toStdString();
+    EXPECT_TRUE(fitted.startsWith(QStringLiteral("a_very"))) << fitted.toStdString();
+    EXPECT_TRUE(fitted.contains(QChar(0x2026)));
+    EXPECT_EQ(ui::FitCaption(QStringLiteral("a.fit  8x8  16 bits"), fm, 300, 2),
+              QStringLiteral("a.fit  8x8  16 bits"));
+
+    // Another folder starts at the top of the list.
+    QScrollBar* scroll = h_->list()->verticalScrollBar();
+    scroll->setValue(scroll->maximum());
+    ASSERT_GT(scroll->value(), 0);
+    ASSERT_TRUE(h_->form().selectFolder(QString::fromStdString(ws_.root().string())));
+    ASSERT_TRUE(h_->form().selectFolder(QString::fromStdString(ws_.images().string())));
+    EXPECT_EQ(scroll->value(), 0);
+
+    // The 24-bit box names both formats when PNG is chosen.
+    h_->widget<QComboBox>("formatChooser")->setCurrentIndex(1);
+    EXPECT_EQ(h_->text("force24BitBox"), QStringLiteral("Force le format BMP/PNG 24 bits"));
+}
+
+TEST_F(MainWindow, FilesOfOtherFoldersAreNamedAndAThinImageStaysReadable) {
+    fs::create_directories(ws_.root() / "other");
+    std::vector<std::int16_t> strip(50 * 2000, 7);
+    ws_.write("strip.fit", Fits16(50, 2000, strip));
+    const QString images = QString::fromStdString(ws_.images().string());
+    const QString other = QString::fromStdString((ws_.root() / "other" / "b.fit").string());
+    fs::copy_file(ws_.images() / "a.fit", ws_.root() / "other" / "b.fit");
+    h_->form().openPaths({images + QStringLiteral("/a.fit"), other});
+    EXPECT_EQ(h_->text("statusLabel"),
+              QStringLiteral("Non ouverts, hors du dossier de a.fit : ") + other);
+    EXPECT_TRUE(h_->errors.isEmpty());
+
+    h_->click(QStringLiteral("strip.fit"));
+    EXPECT_EQ(h_->widget("preview")->size(), QSize(Viewer::kPreviewMinSide, 240));
+    h_->clickButton("fullSizeButton");
+    EXPECT_GE(h_->big().width(), h_->big().fontMetrics().horizontalAdvance(
+                                     QStringLiteral("strip.fit  50x2000  16 bits")));
 }
 
 TEST(MainWindowPalettes, EmptyListsSayWhereTheyLookedAndExtraFoldersAreSearched) {

@@ -131,6 +131,20 @@ TEST_F(StartUp, TheOutputFormatIsRememberedAndNamedOnTheSaveButton) {
     EXPECT_EQ(Store().value(QStringLiteral("Format")).toString(), QStringLiteral("bmp"));
 }
 
+TEST_F(StartUp, TheWindowSizeIsRemembered) {
+    QSize first;
+    run([&](MainWindow& main) {
+        first = main.size();
+        main.resize(first + QSize(200, 100));
+    });
+    EXPECT_EQ(Store().value(QStringLiteral("WindowSize")).toSize(), first + QSize(200, 100));
+    EXPECT_FALSE(Store().value(QStringLiteral("Maximised")).toBool());
+    run([&](MainWindow& main) { EXPECT_EQ(main.size(), first + QSize(200, 100)); });
+    // A size below the first one (another screen, an older run) gives the first size.
+    Store().setValue(QStringLiteral("WindowSize"), QSize(100, 100));
+    run([&](MainWindow& main) { EXPECT_EQ(main.size(), main.minimumSize()); });
+}
+
 TEST_F(StartUp, AnArgumentFolderReplacesTheRememberedOne) {
     {
         QSettings s = Store();

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include "UiTestSupport.h"
@@ -120,7 +121,9 @@ TEST_F(SecondWindow, FullSizeViewShowsTheRenderingAndZoomsByPowersOfTwo) {
         ++shown;
         d.show();
         EXPECT_EQ(d.windowTitle(), caption + QStringLiteral("Zoom +/-"));
-        EXPECT_EQ(d.size(), QSize(64 + 20, 32 + 40));
+        // The bitmap plus its frame, or wider where the caption needs it.
+        EXPECT_EQ(d.height(), 32 + 40);
+        EXPECT_GE(d.width(), d.fontMetrics().horizontalAdvance(d.windowTitle()));
         EXPECT_EQ(big().image()->size(), QSize(64, 32));
         const QImage expected =
             ui::ToQImage(h_->form().viewer().displayBitmap).convertToFormat(QImage::Format_RGB32);
@@ -160,6 +163,38 @@ TEST_F(SecondWindow, FullSizeViewShowsTheRenderingAndZoomsByPowersOfTwo) {
     EXPECT_EQ(shown, 2);
     EXPECT_EQ(big().zoomLevel(), 0);
     EXPECT_EQ(big().image()->size(), QSize(64, 32));
+}
+
+TEST_F(SecondWindow, FullSizeViewWheelZoomsAboutThePointerAndDragsThePicture) {
+    h_->click(QStringLiteral("obj.fit"));  // 64 x 32
+    int shown = 0;
+    big().setModalRunner([&](QDialog& d) {
+        ++shown;
+        d.show();
+        d.resize(200, 150);
+        QWidget* view = big().scrollArea()->viewport();
+        QScrollBar* across = big().scrollArea()->horizontalScrollBar();
+        QScrollBar* down = big().scrollArea()->verticalScrollBar();
+        // Six steps of the square root of two: x8, the point under the pointer kept there.
+        h_->wheel(QPoint(40, 10), 6, view);
+        EXPECT_EQ(big().image()->size(), QSize(512, 256));
+        EXPECT_TRUE(d.windowTitle().endsWith(QStringLiteral("  Zoom x8")));
+        EXPECT_EQ(across->value(), 40 * 8 - 40);
+        EXPECT_EQ(down->value(), 10 * 8 - 10);
+        // Dragging with the left button moves the picture with the pointer.
+        h_->dragWith(Qt::LeftButton, QPoint(100, 100), QPoint(80, 80), view);
+        EXPECT_EQ(across->value(), 280 + 20);
+        EXPECT_EQ(down->value(), 70 + 20);
+        h_->wheel(QPoint(40, 10), -1, view);
+        EXPECT_TRUE(d.windowTitle().endsWith(QStringLiteral("  Zoom x5.66")));
+        QTest::keyClick(&d, '0');
+        EXPECT_EQ(big().image()->size(), QSize(64, 32));
+        EXPECT_EQ(big().zoomLevel(), 0);
+        d.done(QDialog::Rejected);
+        return 0;
+    });
+    h_->clickButton("fullSizeButton");
+    EXPECT_EQ(shown, 1);
 }
 
 TEST_F(SecondWindow, FullSizeViewNeverOpensLargerThanTheScreen) {

@@ -237,20 +237,42 @@ TEST(PreviewImage, ReportsButtonsAndModifiersAsTheCoreFlags) {
     preview.show();
     QSignalSpy moves(&preview, &PreviewImage::mouseMoved);
     QSignalSpy presses(&preview, &PreviewImage::mousePressed);
+    QSignalSpy pans(&preview, &PreviewImage::panStarted);
+    QSignalSpy panMoves(&preview, &PreviewImage::panMoved);
     QMouseEvent move(QEvent::MouseMove, QPointF(10.7, 20.2),
                      preview.mapToGlobal(QPointF(10.7, 20.2)), Qt::NoButton,
                      Qt::LeftButton | Qt::RightButton, Qt::ShiftModifier | Qt::ControlModifier);
     QApplication::sendEvent(&preview, &move);
-    QTest::mousePress(&preview, Qt::MiddleButton, Qt::AltModifier, QPoint(5, 6));
+    QTest::mousePress(&preview, Qt::RightButton, Qt::AltModifier, QPoint(5, 6));
     ASSERT_EQ(moves.count(), 1);
     EXPECT_EQ(moves.at(0).at(0).toUInt(),
               unsigned(kLeftButton | kRightButton | kShiftKey | kControlKey));
     EXPECT_EQ(moves.at(0).at(1).toInt(), 10);  // pixels, not rounded up
     EXPECT_EQ(moves.at(0).at(2).toInt(), 20);
     ASSERT_EQ(presses.count(), 1);
-    EXPECT_EQ(presses.at(0).at(0).toUInt(), unsigned(kMiddleButton));
+    EXPECT_EQ(presses.at(0).at(0).toUInt(), unsigned(kRightButton));
     EXPECT_EQ(presses.at(0).at(1).toInt(), 5);
     EXPECT_EQ(presses.at(0).at(2).toInt(), 6);
+
+    // The middle button drags the picture; a partial wheel turn waits for the rest of its
+    // step, and '=' stands for '+' (the same key without Shift).
+    QTest::mouseRelease(&preview, Qt::RightButton, {}, QPoint(5, 6));
+    QTest::mousePress(&preview, Qt::MiddleButton, {}, QPoint(7, 8));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(9, 8), preview.mapToGlobal(QPointF(9, 8)),
+                     Qt::NoButton, Qt::MiddleButton, Qt::NoModifier);
+    QApplication::sendEvent(&preview, &drag);
+    ASSERT_EQ(pans.count(), 1);
+    ASSERT_EQ(panMoves.count(), 1);
+    EXPECT_EQ(panMoves.at(0).at(0).toInt(), 9);
+    EXPECT_EQ(presses.count(), 1);
+    EXPECT_EQ(moves.count(), 1);
+    int rest = 0;
+    EXPECT_EQ(TakeWheelSteps(rest, 60), 0);
+    EXPECT_EQ(TakeWheelSteps(rest, 60), 1);
+    EXPECT_EQ(TakeWheelSteps(rest, -250), -2);
+    EXPECT_EQ(rest, -10);
+    EXPECT_EQ(ZoomKeyOf(QStringLiteral("=")), '+');
+    EXPECT_EQ(ZoomKeyOf(QStringLiteral("a")), 0);
 }
 
 }  // namespace
