@@ -31,6 +31,9 @@
 #ifndef PELORIN_LIB_DIR
 #define PELORIN_LIB_DIR "/usr/local/lib/pelorin"
 #endif
+#ifndef PELORIN_LIB_DIR_FROM_BIN
+#define PELORIN_LIB_DIR_FROM_BIN "../lib/pelorin"
+#endif
 
 namespace pelorin::detail {
 
@@ -486,14 +489,15 @@ const char* const kHelperName = "pelorin-fitsdecomp";
 const char* const kUnreadable = "Image compressée illisible";
 
 // Where the helper is: beside the executable (the build tree, or an installed copy in the
-// same folder), in <prefix>/lib/pelorin next to <prefix>/bin, then where it was installed.
+// same folder), in the library folder relative to the program's folder (an unpacked or
+// relocated installation), then where it was installed.
 std::string FindHelper() {
     std::vector<std::filesystem::path> candidates;
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec && exe.has_parent_path()) {
         candidates.push_back(exe.parent_path() / kHelperName);
-        candidates.push_back(exe.parent_path().parent_path() / "lib" / "pelorin" / kHelperName);
+        candidates.push_back((exe.parent_path() / PELORIN_LIB_DIR_FROM_BIN / kHelperName).lexically_normal());
     }
     candidates.push_back(std::filesystem::path(PELORIN_LIB_DIR) / kHelperName);
     for (const auto& c : candidates)
