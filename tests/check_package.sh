@@ -40,7 +40,7 @@ done
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 prefix=$root/usr
-for file in bin/pelorin-convert "$libdir/pelorin/libnviewlib.so" \
+for file in bin/pelorin-convert "$libdir/pelorin/libnviewlib.so" "$libdir/pelorin/pelorin-fitsdecomp" \
   share/pelorin/palettes/heat.lut share/pelorin/palettes/4_ramp.itt \
   share/man/man1/pelorin-convert.1.gz share/bash-completion/completions/pelorin-convert; do
   [[ -f $prefix/$file ]] || fail "the package lacks /usr/$file"
@@ -63,6 +63,18 @@ grep -q "file=$prefix/$libdir/pelorin/libnviewlib.so" "$work/ld.log" ||
 for bmp in orion.bmp m51_sim.bmp; do
   cmp -s "installed/$bmp" "reference/$bmp" || fail "$bmp differs from the build tree's"
 done
+# A tile-compressed image needs the decompression helper of the unpacked tree.
+if /usr/bin/python3 -c 'import astropy' 2>/dev/null; then
+  /usr/bin/python3 - "$fits" "$work/run/m51.fits.fz" <<'PY' || fail "could not write the .fz file"
+import sys
+from astropy.io import fits
+data = fits.getdata(sys.argv[1])
+fits.HDUList([fits.PrimaryHDU(), fits.CompImageHDU(data, compression_type="RICE_1")]).writeto(sys.argv[2])
+PY
+  "$convert" --quiet --caption --dest installed "$work/run/m51.fits.fz" >"$work/fz.log" 2>&1 ||
+    fail "the unpacked converter could not read a .fz file: $(cat "$work/fz.log")"
+  grep -q 'illisible\|introuvable' "$work/fz.log" && fail "the .fz file was refused: $(cat "$work/fz.log")"
+fi
 message=$("$convert" --lut no-such-palette "$fits" 2>&1 | head -1)
 [[ $message == *"in $prefix/share/pelorin/palettes" ]] ||
   fail "palettes not looked up in the unpacked tree: $message"
