@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "process/Bitmap.h"
 #include "process/PictureDecoder.h"
 #include "viewer/MainWindowModel.h"
+#include "viewer/RenderFile.h"
 
 namespace pelorin {
 
@@ -47,9 +49,6 @@ struct BatchEntryReport {
 struct BatchObserver {
     std::function<void(int done, int total, const std::string& name)> onFileStart;
     std::function<void(const BatchEntryReport&)> onFileDone;
-    // After an entry's load, before anything is written for it. An exception raised here
-    // ends the batch at this entry with nothing written for it.
-    std::function<void(const BatchEntryReport&)> beforeSave;
 };
 
 // Shows the hourglass for the life of a scope, however the scope ends.
@@ -183,12 +182,16 @@ class Viewer {
     void importPicture(const std::string& path);
 
     // ---- BMP batch ----
-    // Saves every selected entry; returns normally when the batch ran to its end, raises
-    // the error that ended it otherwise. No output replaces a file that the batch reads: the
-    // selected entries, and otherSources, the files of the same batch outside this list
-    // (sorted, as IdentitiesOf gives them).
-    void saveSelectedAsBmp(const BatchObserver* observer = nullptr,
-                           const std::vector<FileIdentity>& otherSources = {});
+    // Saves every selected entry, each rendered by RenderFile with the settings in force
+    // when the batch starts; the window shows each file as it is done. Returns normally when
+    // the batch ran to its end, raises the error that ended it otherwise. No output replaces
+    // a file that the batch reads, nor one that an earlier entry of the batch wrote.
+    void saveSelectedAsBmp(const BatchObserver* observer = nullptr);
+    // The settings of a rendering as the controls give them now. In mode "fixe" the
+    // thresholds of the image on display, when there is one worth keeping.
+    RenderSettings renderSettings();
+    // Takes over the display state of a rendered file, as if the file had been clicked.
+    void showRendering(Viewer& rendered);
     // Destination path of an entry for the destination text (relative to the list's folder).
     std::string destinationPath(const std::string& fileName) const;
 
@@ -211,6 +214,13 @@ class Viewer {
     int imageRowAt(int y) const;
 
     std::unique_ptr<PictureDecoder> decoder_;
+    // A rendering on its own state (RenderFile) borrows its caller's decoder and tables.
+    PictureDecoder* borrowedDecoder_ = nullptr;
+    const LutTable* givenLut_ = nullptr;
+    std::optional<FixedThresholds> fixedThresholds_;
+    PictureDecoder* decoder() const { return decoder_ ? decoder_.get() : borrowedDecoder_; }
+    friend RenderedFile RenderFile(const std::string&, const RenderSettings&, PictureDecoder*,
+                                   bool);
 };
 
 }  // namespace pelorin
