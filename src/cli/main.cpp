@@ -6,8 +6,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -21,6 +23,7 @@
 #include "base/NumberText.h"
 #include "base/TextEncoding.h"
 #include "nviewlib/DecoderLoader.h"
+#include "process/AtomicFile.h"
 #include "process/Png.h"
 #include "viewer/BatchOutputs.h"
 #include "viewer/RenderFile.h"
@@ -383,7 +386,16 @@ class RenderQueue {
 
 }  // namespace
 
+// SIGINT, SIGTERM or SIGHUP: the file being written goes with its temporary name, then the
+// signal ends the process as it would have.
+extern "C" void EndOnSignal(int signalNumber) {
+    RemoveOwnTemporaryFilesForSignal();
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
 int main(int argc, char** argv) {
+    const std::time_t started = std::time(nullptr);
     // A batch loads one image after another, mostly of the same size: keep freed image
     // blocks in the heap for the next load instead of handing them back to the system and
     // faulting fresh pages in again for every file.
@@ -445,6 +457,13 @@ int main(int argc, char** argv) {
 
     // Every file of the command line is a source of this one batch: no output replaces one.
     BatchOutputs outputs(o.files, std::move(destinations));
+    outputs.removeStaleTemporaryFiles(started);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        action.sa_handler = EndOnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
     MemoryBudget budget(o.memory ? *o.memory : DefaultMemoryBudget());
     // A file's rendering, and its PNG encoded on the worker's own thread.
     auto render = [&](std::size_t i, PictureDecoder* decoder) {

@@ -1,6 +1,7 @@
 // The files a batch writes: where each rendering goes, and what must not be written over.
 #pragma once
 
+#include <ctime>
 #include <map>
 #include <string>
 #include <utility>
@@ -17,6 +18,10 @@ class BatchOutputs {
     // sources: every file the batch reads; destinations: the path each one's output goes to,
     // known before anything is written.
     BatchOutputs(std::vector<std::string> sources, std::vector<std::string> destinations);
+
+    // Removes the temporary files that interrupted runs left in the destination folders,
+    // those older than `started`, the start of this run.
+    void removeStaleTemporaryFiles(std::time_t started) const;
 
     std::size_t size() const { return sources_.size(); }
     const std::string& source(std::size_t i) const { return sources_[i]; }

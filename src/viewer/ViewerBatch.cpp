@@ -1,6 +1,7 @@
 // "Sauvegarde BMP": every selected entry rendered as a click would show it, then written as
 // a BMP (or PNG) into the destination folder.
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 #include "base/Errors.h"
@@ -43,6 +44,16 @@ BatchOutputs::BatchOutputs(std::vector<std::string> sources, std::vector<std::st
     : sources_(std::move(sources)),
       destinations_(std::move(destinations)),
       sourceIds_(IdentitiesOf(sources_)) {}
+
+void BatchOutputs::removeStaleTemporaryFiles(std::time_t started) const {
+    std::vector<std::string> folders;
+    for (const std::string& d : destinations_)
+        folders.push_back(fs::path(d).parent_path().string());
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string& folder : folders)
+        RemoveStaleTemporaryFiles(folder, started);
+}
 
 BatchEntryReport BatchOutputs::write(std::size_t i, const RenderedFile& rendered,
                                      OutputFormat format) {
@@ -175,6 +186,7 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer) {
     if (entries.empty()) return;
     BusyScope busy(onBusy);
     BatchOutputs outputs(std::move(sources), std::move(destinations));
+    outputs.removeStaleTemporaryFiles(std::time(nullptr));
     RenderSettings settings = renderSettings();
     const int total = static_cast<int>(entries.size());
     for (int k = 0; k < total; ++k) {
