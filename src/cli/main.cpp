@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/Errors.h"
@@ -298,30 +299,49 @@ std::unique_ptr<Viewer> MakeViewer(const Options& o) {
     return v;
 }
 
-// The memory the files being loaded may take together. A file waits for its load until the
-// files in memory leave room for what its header claims; a file larger than the whole budget
-// is loaded alone.
+// The memory the files being loaded, and their renderings waiting to be written, may take
+// together. Files get their share in the order of the command line: a file waits until the
+// earlier ones have theirs, and until the files in memory leave room for what its header
+// claims; a file larger than the whole budget is loaded alone. Shares are given back as the
+// writer is done with each file, in that same order, so the first file waiting always gets
+// its share in the end.
 class MemoryBudget {
   public:
     explicit MemoryBudget(std::uint64_t bytes) : budget_(bytes) {}
-    void acquire(std::uint64_t bytes) {
+    // False when the batch has ended meanwhile.
+    bool acquire(std::size_t file, std::uint64_t bytes) {
         std::unique_lock lock(mutex_);
-        freed_.wait(lock, [&] { return inUse_ == 0 || inUse_ + bytes <= budget_; });
+        changed_.wait(lock, [&] {
+            return stopped_ || (next_ == file && (inUse_ == 0 || inUse_ + bytes <= budget_));
+        });
+        if (stopped_) return false;
         inUse_ += bytes;
+        ++next_;
+        changed_.notify_all();
+        return true;
     }
     void release(std::uint64_t bytes) {
         {
             std::lock_guard lock(mutex_);
             inUse_ -= bytes;
         }
-        freed_.notify_all();
+        changed_.notify_all();
+    }
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
     }
 
   private:
     std::mutex mutex_;
-    std::condition_variable freed_;
+    std::condition_variable changed_;
     const std::uint64_t budget_;
     std::uint64_t inUse_ = 0;
+    std::size_t next_ = 0;
+    bool stopped_ = false;
 };
 
 // Half of the machine's memory.
@@ -401,6 +421,9 @@ int main(int argc, char** argv) {
     // faulting fresh pages in again for every file.
     mallopt(M_MMAP_THRESHOLD, 256 << 20);
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    // Each heap keeps the blocks freed in it: a heap per worker would keep a file's worth of
+    // memory for each of many jobs, past the memory budget.
+    mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));
     const Options o = Parse(argc, argv);
     const std::size_t total = o.files.size();
     const std::size_t jobs =
@@ -466,11 +489,14 @@ int main(int argc, char** argv) {
     }
     MemoryBudget budget(o.memory ? *o.memory : DefaultMemoryBudget());
     // A file's rendering, and its PNG encoded on the worker's own thread.
+    // A file's claim is held from its load until the writer is done with it, its bitmap
+    // waiting in the queue included.
+    std::vector<std::uint64_t> claims(total, 0);
     auto render = [&](std::size_t i, PictureDecoder* decoder) {
         const std::uint64_t claim = RenderMemoryClaim(o.files[i], settings);
-        budget.acquire(claim);
+        if (!budget.acquire(i, claim)) return RenderedFile();  // never written
+        claims[i] = claim;
         RenderedFile r = RenderFile(o.files[i], settings, decoder);
-        budget.release(claim);
         if (settings.format == OutputFormat::Png && r.status != RenderStatus::Failed) {
             try {
                 r.fileBytes = ToPngBytes(r.bitmap, outputs.destination(i));
@@ -491,6 +517,9 @@ int main(int argc, char** argv) {
         std::size_t first = 0;
         while (first < total && !settings.fixed) {
             RenderedFile r = render(first, decoder.get());
+            // Nothing is written before the workers start: a share kept here could wait for
+            // the writer for ever.
+            budget.release(std::exchange(claims[first], 0));
             const bool ends = r.status == RenderStatus::Failed && !o.keepGoing;
             settings.fixed = r.thresholds;
             queue.put(first++, std::move(r));
@@ -511,7 +540,7 @@ int main(int argc, char** argv) {
     std::size_t handled = 0;
     for (std::size_t i = 0; i < total; ++i) {
         fileStart(i, fs::path(o.files[i]).filename().string());
-        const RenderedFile r = queue.get(i);
+        RenderedFile r = queue.get(i);
         std::string what;
         if (r.status == RenderStatus::Failed) {
             what = r.messages.front();
@@ -523,6 +552,8 @@ int main(int argc, char** argv) {
                 what = e.what();
             }
         }
+        r = RenderedFile();
+        budget.release(claims[i]);
         if (!what.empty()) {
             error(o.files[i], what);
             status = 1;
@@ -530,6 +561,7 @@ int main(int argc, char** argv) {
         }
     }
     queue.stop();
+    budget.stop();
     for (auto& t : workers)
         t.join();
 
