@@ -45,6 +45,9 @@ struct BatchEntryReport {
     std::string reason;       // why it was rejected or skipped
 };
 
+// The line of a batch's progress window while entry `done` (from 0) of `total` is saved.
+std::string BatchProgressText(int done, int total, const std::string& name);
+
 // Called by the batch before and after each selected entry.
 struct BatchObserver {
     std::function<void(int done, int total, const std::string& name)> onFileStart;

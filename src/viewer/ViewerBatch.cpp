@@ -100,6 +100,10 @@ BatchEntryReport BatchOutputs::write(std::size_t i, const RenderedFile& rendered
     return report;
 }
 
+std::string BatchProgressText(int done, int total, const std::string& name) {
+    return "Sauvegarde " + std::to_string(done + 1) + " / " + std::to_string(total) + " : " + name;
+}
+
 std::string Viewer::destinationPath(const std::string& fileName) const {
     // A gzip-compressed file is named after the file inside it: m51.fits.gz gives m51.bmp.
     const std::string entryName = DecompressedName(fileName);
