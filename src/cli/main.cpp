@@ -299,13 +299,31 @@ std::unique_ptr<Viewer> MakeViewer(const Options& o) {
     return v;
 }
 
+// What the budget and the queue below share: their lock, the signal of a change, and the
+// end of the batch, which lets every waiting worker go.
+class BatchGate {
+  public:
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+    }
+
+  protected:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopped_ = false;
+};
+
 // The memory the files being loaded, and their renderings waiting to be written, may take
 // together. Files get their share in the order of the command line: a file waits until the
 // earlier ones have theirs, and until the files in memory leave room for what its header
 // claims; a file larger than the whole budget is loaded alone. Shares are given back as the
 // writer is done with each file, in that same order, so the first file waiting always gets
 // its share in the end.
-class MemoryBudget {
+class MemoryBudget : public BatchGate {
   public:
     explicit MemoryBudget(std::uint64_t bytes) : budget_(bytes) {}
     // False when the batch has ended meanwhile.
@@ -327,21 +345,11 @@ class MemoryBudget {
         }
         changed_.notify_all();
     }
-    void stop() {
-        {
-            std::lock_guard lock(mutex_);
-            stopped_ = true;
-        }
-        changed_.notify_all();
-    }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
     const std::uint64_t budget_;
     std::uint64_t inUse_ = 0;
     std::size_t next_ = 0;
-    bool stopped_ = false;
 };
 
 // Half of the machine's memory.
@@ -353,7 +361,7 @@ std::uint64_t DefaultMemoryBudget() {
 
 // The renderings of a batch, file by file in the order of the command line: workers render
 // files ahead, each on its own, and the writer takes them in order.
-class RenderQueue {
+class RenderQueue : public BatchGate {
   public:
     RenderQueue(std::size_t total, std::size_t ahead) : slots_(total), ahead_(ahead) {}
     // The next file to render, or none when the batch has ended or every file is taken.
@@ -387,21 +395,11 @@ class RenderQueue {
         std::lock_guard lock(mutex_);
         next_ = first;
     }
-    void stop() {
-        {
-            std::lock_guard lock(mutex_);
-            stopped_ = true;
-        }
-        changed_.notify_all();
-    }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<std::optional<RenderedFile>> slots_;
     const std::size_t ahead_;
     std::size_t next_ = 0, written_ = 0;
-    bool stopped_ = false;
 };
 
 }  // namespace
