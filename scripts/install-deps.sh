@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgraphicsmagick++1-dev graphicsmagick
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcfitsio-dev zlib1g-dev libpng-dev python3 python3-erfa python3-pil python3-numpy
+  libcfitsio-dev zlib1g-dev libdeflate-dev libpng-dev python3 python3-erfa python3-pil python3-numpy
   python3-astropy
   qt6-translations-l10n
   xvfb xauth

@@ -5,6 +5,8 @@ Usage: cli_test.py PELORIN_CONVERT PALETTES_DIR
 The BMP files it writes are read back with PIL, a reader independent of ours.
 """
 import os
+import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -28,10 +30,13 @@ def card(key, value=""):
     return text.ljust(80)[:80].encode("latin-1")
 
 
-def fits(path, cols, rows, values, bitpix=16, extra=()):
-    """A FITS file whose file rows (bottom row first) hold `values` row by row."""
-    cards = [card("SIMPLE", "T"), card("BITPIX", str(bitpix)), card("NAXIS", "2"),
+def fits(path, cols, rows, values, bitpix=16, extra=(), planes=None):
+    """A FITS file whose file rows (bottom row first) hold `values` row by row, plane by
+    plane when `planes` is given."""
+    cards = [card("SIMPLE", "T"), card("BITPIX", str(bitpix)), card("NAXIS", "3" if planes else "2"),
              card("NAXIS1", str(cols)), card("NAXIS2", str(rows))]
+    if planes:
+        cards.append(card("NAXIS3", str(planes)))
     cards += [c if isinstance(c, bytes) else card(*c) for c in extra]
     cards.append(card("END"))
     header = b"".join(cards)
@@ -230,6 +235,83 @@ class Converter(unittest.TestCase):
         with open(self.path("f07.bmp"), "rb") as f:
             self.assertEqual(f.read(), b"older")
         self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
+
+    def test_a_second_source_of_one_output_name_is_not_converted(self):
+        for folder in ("a", "b", "out"):
+            os.mkdir(self.path(folder))
+        fits(self.path("a", "m51.fit"), 3, 2, list(range(6)))
+        fits(self.path("b", "m51.fit"), 2, 2, [4, 3, 2, 1])  # two folders
+        fits(self.path("b", "m51.fits"), 4, 1, [1, 2, 3, 4])  # two extensions
+        fits(self.path("b", "n.fit"), 2, 1, [1, 2])
+        files = ["a/m51.fit", "b/m51.fit", "b/m51.fits", "b/n.fit"]
+        out = self.path("out", "m51.bmp")
+        r = run("--palettes", PALETTES, "--dest", "out", *files, cwd=self.dir)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(f"Non enregistré : {out} vient déjà de a/m51.fit.", r.stderr.decode())
+        self.assertFalse(os.path.exists(self.path("out", "n.bmp")))
+        r = run("--palettes", PALETTES, "--keep-going", "--dest", "out", *files, cwd=self.dir)
+        self.assertEqual(r.returncode, 1)
+        err = r.stderr.decode()
+        self.assertIn("2 of 4 files handled, 2 not converted.", err)
+        self.assertIn(f"  m51.fits: Non enregistré : {out} vient déjà de a/m51.fit.", err)
+        with Image.open(out) as im:
+            self.assertEqual(im.size, (3, 2))
+        self.assertTrue(os.path.exists(self.path("out", "n.bmp")))
+
+    def test_every_file_reads_the_plane_asked(self):
+        fits(self.path("flat.fits"), 2, 2, [5, 5, 5, 5])
+        fits(self.path("cube3.fits"), 3, 1, [1, 2, 10, 30, 20, 25, 50, 90, 60], planes=3)
+        outputs = {}
+        for plane, files in (("1", ["cube3.fits"]), ("3", ["cube3.fits"]),
+                             ("3", ["flat.fits", "cube3.fits"])):
+            out = self.path(f"out{plane}{len(files)}")
+            os.mkdir(out)
+            r = run("--palettes", PALETTES, "--mode", "data", "--plane", plane, "--dest", out,
+                    *(self.path(f) for f in files))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(os.path.join(out, "cube3.bmp"), "rb") as f:
+                outputs[plane + str(len(files))] = f.read()
+        self.assertEqual(outputs["32"], outputs["31"])
+        self.assertNotEqual(outputs["32"], outputs["11"])
+
+    def test_fixe_keeps_the_first_images_thresholds_and_reads_each_file_once(self):
+        names = []
+        for i in range(7):
+            names.append(self.path(f"f{i}.fit"))
+            if i == 2:
+                with open(names[-1], "wb") as f:
+                    f.write(b"SIMPLE  = F".ljust(2880, b" "))
+            else:
+                fits(names[-1], 10, 10, [v + 100 * (i % 2) for v in range(100)])
+        strace = shutil.which("strace")
+        results = []
+        for jobs in ("1", "3"):
+            out = self.path("out" + jobs)
+            os.mkdir(out)
+            args = ["--palettes", PALETTES, "--mode", "fixe", "--caption", "--jobs", jobs,
+                    "--dest", out, *names]
+            log = self.path(f"opens{jobs}.log")
+            if strace:
+                r = subprocess.run([strace, "-f", "-qq", "-e", "trace=openat,open", "-o", log,
+                                    CONVERT, *args], capture_output=True, timeout=120)
+                with open(log) as f:
+                    opened = re.findall(r'open(?:at)?\(.*?"([^"]*f\d\.fit)"', f.read())
+                opens = {n: opened.count(n) for n in names}
+            else:
+                r, opens = run(*args), None
+            files = {}
+            for n in sorted(os.listdir(out)):
+                with open(os.path.join(out, n), "rb") as f:
+                    files[n] = f.read()
+            results.append((r.returncode, r.stdout, r.stderr, files, opens))
+        self.assertEqual(results[0], results[1])
+        if strace:
+            # Each file once: a look at its header for the memory budget, the viewer's look
+            # at what it is, the reader's open (the reader reads through that descriptor).
+            self.assertEqual(set(results[0][4].values()), {3}, results[0][4])
+        # Every image keeps f0's thresholds 0..99: f1's values 100..199 are all at the top.
+        with Image.open(self.path("out3", "f1.bmp")) as im:
+            self.assertEqual(set(im.convert("L").getdata()), {255})
 
     def test_header_listing_in_utf8(self):
         fits(self.path("h.fit"), 1, 1, [0], extra=[card("OBSERVER", "'Fran\xe7ois'")])

@@ -139,40 +139,49 @@ TEST_F(Batch, PlaneFromLayerEditAndItsWriteBackBeforeAPicture) {
     EXPECT_EQ(viewer->image.currentPlane, 2);
     EXPECT_EQ(viewer->image.dataMin, 50);
 
-    // "Couche" at 0: the FITS reader raises it to 1 and writes it back, so the 24-bit
-    // picture after it is read as its red plane, not the mean of its colours.
+    // "Couche" at 0 for every file: the FITS reader raises it to 1 for the cube, but the
+    // 24-bit picture after it is still read as the mean of its colours, not its red plane.
+    // The field shows the plane of the last file read.
     List({"cube.fit", "pic.bmp"});
     viewer->controls.planeText = "0";
     viewer->saveSelectedAsBmp();
-    EXPECT_EQ(viewer->controls.planeText, "1");
-    EXPECT_EQ(viewer->image.pixels8[0][0], 10);
+    EXPECT_EQ(viewer->controls.planeText, "0");
+    EXPECT_EQ(viewer->image.pixels8[0][0], 20);
     EXPECT_EQ(viewer->controls.planeCount, "/3");
 }
 
-TEST_F(Batch, SharedDestinationKeepsTheLaterEntryButNeverForAPlaceholder) {
+TEST_F(Batch, OneOutputNameForTwoSourcesKeepsTheFirstAndNeverTakesAPlaceholder) {
     WriteFile(src.file("m31.fit"), Fits16(6, 6, 1));
     WriteFile(src.file("m31.fts"), Fits16(4, 4, 1));
+    WriteFile(src.file("n.fit"), Fits16(2, 2, 1));
     WriteFile(src.file("m31.jpg"), std::string("\xFF\xD8\xFF"));
     WriteFile(src.file("m42.jpg"), std::string("\xFF\xD8\xFF"));
-    // Two good files: the later one is left on disk.
-    List({"m31.fit", "m31.fts"});
-    viewer->saveSelectedAsBmp();
-    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 4);
+    // The second source of m31.bmp is not converted, and the error ends the batch.
+    List({"m31.fit", "m31.fts", "n.fit"});
+    try {
+        viewer->saveSelectedAsBmp();
+        FAIL();
+    } catch (const OperationError& e) {
+        EXPECT_EQ(std::string(e.what()), "Non enregistré : " + out.file("m31.bmp") +
+                                             " vient déjà de " + src.file("m31.fit") + ".");
+    }
+    EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 6);
+    EXPECT_FALSE(fs::exists(out.file("n.bmp")));
 
     // No decoder here: the .jpg entries are refused. m31's 1 x 1 stand-in does not replace
-    // the good rendering; m42's is written where nothing was.
-    List({"m31.fit", "m31.jpg", "m42.jpg"});
+    // the good rendering already there; m42's is written where nothing was.
+    List({"m31.jpg", "m42.jpg"});
     std::vector<BatchEntryReport> reports;
     BatchObserver obs;
     obs.onFileDone = [&](const BatchEntryReport& r) { reports.push_back(r); };
     viewer->saveSelectedAsBmp(&obs);
     EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m31.bmp")).width(), 6);
     EXPECT_EQ(Bitmap::ReadBmpFile(out.file("m42.bmp")).width(), 1);
-    ASSERT_EQ(reports.size(), 3u);
-    EXPECT_TRUE(reports[1].rejected && reports[1].skipped);
-    EXPECT_EQ(reports[1].reason,
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(reports[0].rejected && reports[0].skipped);
+    EXPECT_EQ(reports[0].reason,
               "Format non supporté. Non enregistré : " + out.file("m31.bmp") + " existe déjà.");
-    EXPECT_FALSE(reports[2].skipped);
+    EXPECT_FALSE(reports[1].skipped);
 }
 
 TEST_F(Batch, NoOutputReplacesAnotherSourceOfTheBatch) {
@@ -198,12 +207,6 @@ TEST_F(Batch, NoOutputReplacesAnotherSourceOfTheBatch) {
                                          " est un fichier source de ce lot.");
     }
     EXPECT_EQ(viewer->controls.status, reports[2].reason);
-
-    // A source given outside the list (the converter's other files) is protected as well.
-    List({"photo.fit"});
-    viewer->controls.destination = src.path().string();
-    viewer->saveSelectedAsBmp(nullptr, IdentitiesOf({out.file("link/photo.bmp")}));
-    EXPECT_EQ(ReadFile(src.file("photo.bmp")), before);
 }
 
 TEST_F(Batch, NeverOverwritesItsOwnSourcePicture) {

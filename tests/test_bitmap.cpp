@@ -1,8 +1,13 @@
 // Bitmaps: pixel formats and colours, the BMP file written, and the BMP reader on files of
 // every kind, well formed and not.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -11,6 +16,7 @@
 #include "BmpFiles.h"
 #include "TestUtil.h"
 #include "base/Errors.h"
+#include "process/AtomicFile.h"
 #include "process/Bitmap.h"
 #include "process/PictureLimits.h"
 
@@ -475,8 +481,11 @@ TEST(BmpRead, RunLengthErrors) {
         g.pixels = std::move(codes);
         return g.build();
     };
-    ExpectInvalid(with({5, 1, 0, 1}), "run past the row");
-    ExpectInvalid(with({3, 1, 2, 1, 0, 1}), "second run past the row");
+    // Runs padded past the row's end, as GraphicsMagick writes them: cut at the row's end.
+    const Bitmap padded =
+        Bitmap::FromBmpBytes(with({3, 1, 2, 2, 0, 0, 0, 5, 3, 4, 5, 6, 7, 0, 0, 1}));
+    EXPECT_EQ(Bytes(padded.row(1), padded.row(1) + 4), (Bytes{1, 1, 1, 2}));
+    EXPECT_EQ(Bytes(padded.row(0), padded.row(0) + 4), (Bytes{3, 4, 5, 6}));
     ExpectInvalid(with({0, 0, 0, 0, 1, 1, 0, 1}), "run above the top row");
     ExpectInvalid(with({0, 2, 5, 0, 0, 1}), "move past the right edge");
     ExpectInvalid(with({0, 2, 0, 3, 0, 1}), "move past the top");
@@ -662,6 +671,61 @@ TEST(BmpFiles, SaveWritesTheBytesAndReadsBack) {
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+}
+
+TEST(BmpFiles, ReplacedFileKeepsItsBitsAndAReadOnlyOneIsNotReplaced) {
+    TempDir dir;
+    Bitmap b;
+    b.create(2, 2, 8);
+    const std::string path = dir.file("out.bmp");
+    const mode_t mask = ::umask(022);
+    b.saveBmpFile(path);
+    ::umask(mask);
+    auto bits = [&] {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(bits(), 0644u);
+    ::chmod(path.c_str(), 0600);
+    b.saveBmpFile(path);
+    EXPECT_EQ(bits(), 0600u);
+
+    ::chmod(path.c_str(), 0444);
+    const auto before = test::ReadFile(path);
+    Bitmap other;
+    other.create(3, 3, 24);
+    try {
+        other.saveBmpFile(path);
+        ADD_FAILURE() << "replaced a read-only file";
+    } catch (const OperationError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + path + " (Permission denied)");
+    }
+    EXPECT_EQ(test::ReadFile(path), before);
+    EXPECT_EQ(bits(), 0444u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(BmpFiles, LeftoverTemporaryFilesOfEarlierRunsAreRemoved) {
+    TempDir dir;
+    const std::time_t now = std::time(nullptr);
+    auto temp = [&](const std::string& name, std::time_t changed) {
+        test::WriteFile(dir.file(name), std::string(100, 'x'));
+        const timespec times[2] = {{changed, 0}, {changed, 0}};
+        ::utimensat(AT_FDCWD, dir.file(name).c_str(), times, 0);
+    };
+    temp(".pelorin-0badf00d.tmp", now - 60);  // left by a killed run
+    temp(".pelorin-00c0ffee.tmp", now - 60);  // still being written: its writer holds it
+    temp(".pelorin-12345678.tmp", now + 5);   // newer than this run
+    temp(".pelorin-notours.tmp", now - 60);   // another name
+    const int held = ::open(dir.file(".pelorin-00c0ffee.tmp").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    RemoveStaleTemporaryFiles(dir.path().string(), now);
+    ::close(held);
+    EXPECT_FALSE(std::filesystem::exists(dir.file(".pelorin-0badf00d.tmp")));
+    for (const char* kept :
+         {".pelorin-00c0ffee.tmp", ".pelorin-12345678.tmp", ".pelorin-notours.tmp"})
+        EXPECT_TRUE(std::filesystem::exists(dir.file(kept))) << kept;
 }
 
 TEST(BmpFiles, TargetNamesNearTheLengthLimitSave) {

@@ -1,11 +1,18 @@
 // Loading the focused file by its extension: planes, failures, the "fixe" carry-over, the
 // filter at load, and the header listing on a right click.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
 
 #include <filesystem>
 
 #include "ViewerFixture.h"
 #include "base/Errors.h"
+#include "image/Readers.h"
 
 using namespace pelorin;
 using namespace pelorin::test;
@@ -211,6 +218,36 @@ TEST_F(Load, OnlyRegularFilesAreOpened) {
     }
     EXPECT_FALSE(viewer->listHeader(dir.file("x.pic")));
     EXPECT_EQ(viewer->image.errorText, why[2] + ", pas un fichier ordinaire.");
+
+    // A file swapped for a pipe between the viewer's look and the reader's open: the reader
+    // judges what it has opened, and refuses the pipe instead of waiting for a writer.
+    auto readAfterSwap = [&](const std::string& name, const std::function<void()>& read) {
+        ASSERT_EQ(NotRegularFileReason(dir.file(name)), "");
+        ASSERT_EQ(mkfifo(dir.file("swap").c_str(), 0600), 0);
+        std::filesystem::rename(dir.file("swap"), dir.file(name));
+        auto outcome = std::async(std::launch::async, [&]() -> std::string {
+            try {
+                read();
+                return "read";
+            } catch (const OperationError& e) {
+                return e.what();
+            }
+        });
+        if (outcome.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            const int writer = ::open(dir.file(name).c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) ::close(writer);  // lets the blocked reader end
+            ADD_FAILURE() << name << ": the reader waits on the pipe";
+        }
+        EXPECT_EQ(outcome.get(), name + " est un tube nommé, pas un fichier ordinaire.");
+    };
+    WriteFile(dir.file("a.fit"), FitsInt16(2, 2, 1, [](int, int i) { return i; }));
+    readAfterSwap("a.fit", [&] {
+        ReadFitsImage(dir.file("a.fit"), viewer->image, viewer->wcs, viewer->zoom, viewer->words);
+    });
+    Bitmap picture;
+    picture.create(2, 2, 8);
+    picture.saveBmpFile(dir.file("a.bmp"));
+    readAfterSwap("a.bmp", [&] { Bitmap::ReadBmpFile(dir.file("a.bmp")); });
 }
 
 TEST_F(Load, FolderListingFollowsMasks) {

@@ -4,12 +4,12 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <bit>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -17,12 +17,17 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/Errors.h"
 #include "base/NumberText.h"
 #include "base/TextEncoding.h"
 #include "nviewlib/DecoderLoader.h"
+#include "process/AtomicFile.h"
+#include "process/Png.h"
+#include "viewer/BatchOutputs.h"
+#include "viewer/RenderFile.h"
 #include "viewer/Viewer.h"
 
 namespace fs = std::filesystem;
@@ -63,6 +68,8 @@ constexpr const char* kUsage =
     "  --jobs N            convert N files at a time (default: the number of cores); the\n"
     "                      output, the files written and where an error stops the batch\n"
     "                      are the same as with --jobs 1\n"
+    "  --memory MB         memory the files being loaded may take together (default: half\n"
+    "                      the machine's memory); a file larger than that is loaded alone\n"
     "  --help              this text\n"
     "  --version           the version of the program\n"
     "\n"
@@ -78,7 +85,8 @@ struct Options {
     bool bmp24 = false, ownColours = false, caption = false, header = false, quiet = false;
     bool levels = false;
     bool keepGoing = false;
-    int jobs = 0;  // 0: one per core
+    int jobs = 0;                         // 0: one per core
+    std::optional<std::uint64_t> memory;  // bytes; none: half the machine's memory
     std::vector<std::string> files;
 };
 
@@ -196,6 +204,10 @@ Options Parse(int argc, char** argv) {
             if (!TryParseInteger(value(), n) || n < 1 || n > 256)
                 UsageError("--jobs takes 1 to 256");
             o.jobs = n;
+        } else if (a == "--memory") {
+            std::int32_t n = 0;
+            if (!TryParseInteger(value(), n) || n < 1) UsageError("--memory takes a number of MB");
+            o.memory = static_cast<std::uint64_t>(n) << 20;
         } else {
             UsageError("unknown option " + a);
         }
@@ -298,215 +310,169 @@ std::unique_ptr<Viewer> MakeViewer(const Options& o) {
     return v;
 }
 
-// What one load leaves to the next in a batch: the plane edit (the plane actually read goes
-// back into it) and, in mode "fixe", the thresholds that the next image keeps.
-struct Carried {
-    std::string planeText;
-    std::uint64_t low = 0, high = 0, sourceMin = 0, sourceMax = 0;  // bit patterns
-
-    static Carried Of(const Viewer& v, bool fixed) {
-        Carried c;
-        c.planeText = v.controls.planeText;
-        if (fixed) {
-            c.low = std::bit_cast<std::uint64_t>(v.levels.low);
-            c.high = std::bit_cast<std::uint64_t>(v.levels.high);
-            c.sourceMin = std::bit_cast<std::uint64_t>(v.image.sourceDataMin);
-            c.sourceMax = std::bit_cast<std::uint64_t>(v.image.sourceDataMax);
-        }
-        return c;
-    }
-    void into(Viewer& v, bool fixed) const {
-        v.controls.planeText = planeText;
-        if (fixed) {
-            v.levels.low = std::bit_cast<double>(low);
-            v.levels.high = std::bit_cast<double>(high);
-            v.image.sourceDataMin = std::bit_cast<double>(sourceMin);
-            v.image.sourceDataMax = std::bit_cast<double>(sourceMax);
-        }
-    }
-    bool operator==(const Carried&) const = default;
-};
-
-// Gives the files their turn, in the order of the command line, to print and to write, and
-// hands on what each load leaves to the next.
-class Turns {
+// What the budget and the queue below share: their lock, the signal of a change, and the
+// end of the batch, which lets every waiting worker go.
+class BatchGate {
   public:
-    explicit Turns(Carried start) : carried_(std::move(start)) {}
-    // Waits until file i has its turn; false when an earlier file has ended the batch.
-    bool wait(std::size_t i) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return next_ == i || stopped_; });
-        return !stopped_;
-    }
-    // Ends the turn of the current file; `stop` ends the batch with it.
-    void pass(bool stop, Carried left = {}) {
+    void stop() {
         {
             std::lock_guard lock(mutex_);
-            stopped_ = stopped_ || stop;
-            if (!stop) carried_ = std::move(left);
-            ++next_;
+            stopped_ = true;
         }
         changed_.notify_all();
     }
-    bool stopped() {
-        std::lock_guard lock(mutex_);
-        return stopped_;
+
+  protected:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopped_ = false;
+};
+
+// The memory the files being loaded, and their renderings waiting to be written, may take
+// together. Files get their share in the order of the command line: a file waits until the
+// earlier ones have theirs, and until the files in memory leave room for what its header
+// claims; a file larger than the whole budget is loaded alone. Shares are given back as the
+// writer is done with each file, in that same order, so the first file waiting always gets
+// its share in the end.
+class MemoryBudget : public BatchGate {
+  public:
+    explicit MemoryBudget(std::uint64_t bytes) : budget_(bytes) {}
+    // False when the batch has ended meanwhile.
+    bool acquire(std::size_t file, std::uint64_t bytes) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            return stopped_ || (next_ == file && (inUse_ == 0 || inUse_ + bytes <= budget_));
+        });
+        if (stopped_) return false;
+        inUse_ += bytes;
+        ++next_;
+        changed_.notify_all();
+        return true;
     }
-    // What the last file done left to the next one.
-    Carried carried() {
-        std::lock_guard lock(mutex_);
-        return carried_;
+    void release(std::uint64_t bytes) {
+        {
+            std::lock_guard lock(mutex_);
+            inUse_ -= bytes;
+        }
+        changed_.notify_all();
     }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    const std::uint64_t budget_;
+    std::uint64_t inUse_ = 0;
     std::size_t next_ = 0;
-    bool stopped_ = false;
-    Carried carried_;
 };
 
-// Raised inside a worker's batch when an earlier file has ended the batch: its file is
-// dropped before anything of it is written.
-struct Dropped {};
-// Raised when a file was loaded from another state than the one its predecessor left: it is
-// loaded again, in its turn, before anything of it is written.
-struct Stale {};
-
-// Converts the files on `viewers.size()` workers, each with its own viewer. A worker loads
-// and renders its file at once, from the state the latest finished file left, then waits for
-// the file's turn before it writes or reports anything; a file whose predecessor left another
-// state is loaded again then. So the output, the files written and the file where an error
-// stops the batch are those of the sequential loop. Returns the exit status; `handled`
-// counts the files done.
-int ConvertInParallel(const Options& o, std::vector<std::unique_ptr<Viewer>>& viewers,
-                      const BatchObserver& report, const std::vector<FileIdentity>& sources,
-                      const std::function<void(const std::string&, const std::string&)>& error,
-                      std::size_t& handled) {
-    const std::size_t total = o.files.size();
-    const bool fixed = viewers.front()->levels.mode == kModeFixed;
-    Turns turns(Carried::Of(*viewers.front(), fixed));
-    std::atomic<std::size_t> nextFile{0};
-    std::atomic<std::size_t> done{0};
-    std::atomic<int> status{0};
-    auto work = [&](Viewer& v) {
-        for (;;) {
-            const std::size_t i = nextFile++;
-            if (i >= total || turns.stopped()) return;
-            const std::string& file = o.files[i];
-            const Carried guess = turns.carried();
-            bool ownsTurn = false;
-            auto takeTurn = [&](const std::string& name) {
-                if (!turns.wait(i)) return false;
-                ownsTurn = true;
-                if (report.onFileStart)
-                    report.onFileStart(static_cast<int>(i), static_cast<int>(total), name);
-                return true;
-            };
-            BatchObserver observer;
-            observer.onFileDone = report.onFileDone;
-            observer.beforeSave = [&](const BatchEntryReport& r) {
-                if (!takeTurn(r.name)) throw Dropped{};
-                if (!(turns.carried() == guess)) throw Stale{};
-            };
-            // An error in the file's turn: reported, then either the batch ends there or, with
-            // --keep-going, the next file goes on from the state this one left. True to go on.
-            auto fail = [&](const std::string& what) {
-                error(file, what);
-                status = 1;
-                if (!o.keepGoing) {
-                    turns.pass(true);
-                    return false;
-                }
-                turns.pass(false, Carried::Of(v, fixed));
-                return true;
-            };
-            auto convert = [&](const Carried& from) {
-                from.into(v, fixed);
-                v.controls.fileList = ListOf(file);
-                v.saveSelectedAsBmp(&observer, sources);
-            };
-            bool again = false;
-            try {
-                convert(guess);
-            } catch (const Dropped&) {
-                return;
-            } catch (const Stale&) {
-                again = true;
-            } catch (const std::exception& e) {
-                if (!ownsTurn && !takeTurn(fs::path(file).filename().string())) return;
-                if (!(turns.carried() == guess)) {
-                    again = true;
-                } else {
-                    if (fail(e.what())) continue;
-                    return;
-                }
-            }
-            if (again) {
-                observer.beforeSave = nullptr;
-                try {
-                    convert(turns.carried());
-                } catch (const std::exception& e) {
-                    if (fail(e.what())) continue;
-                    return;
-                }
-            }
-            ++done;
-            turns.pass(false, Carried::Of(v, fixed));
-        }
-    };
-    std::vector<std::thread> workers;
-    for (std::size_t w = 1; w < viewers.size(); ++w)
-        workers.emplace_back(work, std::ref(*viewers[w]));
-    work(*viewers[0]);
-    for (auto& t : workers)
-        t.join();
-    handled = done;
-    return status;
+// Half of the machine's memory.
+std::uint64_t DefaultMemoryBudget() {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || size <= 0) return std::uint64_t{4} << 30;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) / 2;
 }
+
+// The renderings of a batch, file by file in the order of the command line: workers render
+// files ahead, each on its own, and the writer takes them in order.
+class RenderQueue : public BatchGate {
+  public:
+    RenderQueue(std::size_t total, std::size_t ahead) : slots_(total), ahead_(ahead) {}
+    // The next file to render, or none when the batch has ended or every file is taken.
+    // Waits while the renderings not yet written are `ahead` files ahead of the writer.
+    std::optional<std::size_t> take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(
+            lock, [&] { return stopped_ || next_ >= slots_.size() || next_ < written_ + ahead_; });
+        if (stopped_ || next_ >= slots_.size()) return std::nullopt;
+        return next_++;
+    }
+    void put(std::size_t i, RenderedFile r) {
+        {
+            std::lock_guard lock(mutex_);
+            slots_[i] = std::move(r);
+        }
+        changed_.notify_all();
+    }
+    // The rendering of file i, once it is there.
+    RenderedFile get(std::size_t i) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return slots_[i].has_value(); });
+        RenderedFile r = std::move(*slots_[i]);
+        slots_[i].reset();
+        written_ = i + 1;
+        changed_.notify_all();
+        return r;
+    }
+    // Files before `first` are rendered by the caller itself.
+    void skipTo(std::size_t first) {
+        std::lock_guard lock(mutex_);
+        next_ = first;
+    }
+
+  private:
+    std::vector<std::optional<RenderedFile>> slots_;
+    const std::size_t ahead_;
+    std::size_t next_ = 0, written_ = 0;
+};
 
 }  // namespace
 
+// SIGINT, SIGTERM or SIGHUP: the file being written goes with its temporary name, then the
+// signal ends the process as it would have.
+extern "C" void EndOnSignal(int signalNumber) {
+    RemoveOwnTemporaryFilesForSignal();
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
 int main(int argc, char** argv) {
+    const std::time_t started = std::time(nullptr);
     // A batch loads one image after another, mostly of the same size: keep freed image
     // blocks in the heap for the next load instead of handing them back to the system and
     // faulting fresh pages in again for every file.
     mallopt(M_MMAP_THRESHOLD, 256 << 20);
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    // Each heap keeps the blocks freed in it: a heap per worker would keep a file's worth of
+    // memory for each of many jobs, past the memory budget.
+    mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));
     const Options o = Parse(argc, argv);
-    std::size_t jobs = o.jobs > 0 ? static_cast<std::size_t>(o.jobs)
-                                  : std::max(1u, std::thread::hardware_concurrency());
-    jobs = o.header ? 1 : std::min(jobs, o.files.size());
-    std::vector<std::unique_ptr<Viewer>> viewers;
+    const std::size_t total = o.files.size();
+    const std::size_t jobs =
+        std::min(o.jobs > 0 ? static_cast<std::size_t>(o.jobs)
+                            : std::max(1u, std::thread::hardware_concurrency()),
+                 total);
+    RenderSettings settings;
+    std::vector<std::string> destinations;
     try {
-        for (std::size_t w = 0; w < jobs; ++w) {
-            viewers.push_back(MakeViewer(o));
-            viewers.back()->startUp();
-            if (o.header) return ListHeaders(*viewers.back(), o);
-            Configure(*viewers.back(), o);
+        const std::unique_ptr<Viewer> v = MakeViewer(o);
+        v->startUp();
+        if (o.header) return ListHeaders(*v, o);
+        Configure(*v, o);
+        settings = v->renderSettings();
+        // Every output name is known before anything is written.
+        for (const std::string& file : o.files) {
+            v->controls.fileList = ListOf(file);
+            destinations.push_back(v->destinationPath(v->controls.fileList.entries[0].name));
         }
     } catch (const std::exception& e) {
         std::cerr << "pelorin-convert: " << Visible(e.what()) << "\n";
         return 1;
     }
-    Viewer& v = *viewers.front();
 
     const bool progress = !o.quiet && isatty(STDERR_FILENO);
     const auto start = std::chrono::steady_clock::now();
     std::vector<BatchEntryReport> rejected;
     std::vector<BatchEntryReport> failed;  // ended by an error (--keep-going)
-    BatchObserver observer;
-    observer.onFileStart = [&](int done, int total, const std::string& name) {
+    auto fileStart = [&](std::size_t done, const std::string& name) {
         if (!progress) return;
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double remaining = done > 0 ? elapsed / done * (total - done) : 0;
+        const double remaining =
+            done > 0 ? elapsed / static_cast<double>(done) * static_cast<double>(total - done) : 0;
         std::cerr << "\r\033[K"
                   << "[" << done + 1 << "/" << total << "] " << Visible(name) << "  "
                   << Clock(elapsed) << " elapsed, " << (done > 0 ? Clock(remaining) : "?")
                   << " remaining" << std::flush;
     };
-    observer.onFileDone = [&](const BatchEntryReport& r) {
+    auto fileDone = [&](const BatchEntryReport& r) {
         if (o.caption) std::cout << Visible(r.caption) << "\n" << std::flush;
         if (o.levels && !r.lowText.empty())
             std::cout << Visible(r.name) << "\t" << r.lowText << "\t" << r.highText << "\n"
@@ -525,27 +491,95 @@ int main(int argc, char** argv) {
     };
 
     // Every file of the command line is a source of this one batch: no output replaces one.
-    const std::vector<FileIdentity> sources = IdentitiesOf(o.files);
-    int status = 0;
-    std::size_t handled = 0;
-    if (jobs > 1) {
-        status = ConvertInParallel(o, viewers, observer, sources, error, handled);
-    } else {
-        for (const std::string& file : o.files) {
-            v.controls.fileList = ListOf(file);
+    BatchOutputs outputs(o.files, std::move(destinations));
+    outputs.removeStaleTemporaryFiles(started);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        action.sa_handler = EndOnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
+    MemoryBudget budget(o.memory ? *o.memory : DefaultMemoryBudget());
+    // A file's rendering, and its PNG encoded on the worker's own thread.
+    // A file's claim is held from its load until the writer is done with it, its bitmap
+    // waiting in the queue included.
+    std::vector<std::uint64_t> claims(total, 0);
+    auto render = [&](std::size_t i, PictureDecoder* decoder) {
+        const std::uint64_t claim = RenderMemoryClaim(o.files[i], settings);
+        if (!budget.acquire(i, claim)) return RenderedFile();  // never written
+        claims[i] = claim;
+        RenderedFile r = RenderFile(o.files[i], settings, decoder);
+        if (settings.format == OutputFormat::Png && r.status != RenderStatus::Failed) {
             try {
-                v.saveSelectedAsBmp(&observer, sources);
-                ++handled;
+                r.fileBytes = ToPngBytes(r.bitmap, outputs.destination(i));
+                r.bitmap = Bitmap();
             } catch (const std::exception& e) {
-                error(file, e.what());
-                status = 1;
-                if (!o.keepGoing) break;
+                r.status = RenderStatus::Failed;
+                r.messages = {e.what()};
             }
         }
+        return r;
+    };
+
+    RenderQueue queue(total, 2 * jobs);
+    // In mode "fixe" every image keeps the thresholds of the first one that has some: the
+    // files up to it are rendered first, one after the other.
+    if (settings.mode == kModeFixed && !settings.fixed) {
+        const auto decoder = LazyPictureDecoder();
+        std::size_t first = 0;
+        while (first < total && !settings.fixed) {
+            RenderedFile r = render(first, decoder.get());
+            // Nothing is written before the workers start: a share kept here could wait for
+            // the writer for ever.
+            budget.release(std::exchange(claims[first], 0));
+            const bool ends = r.status == RenderStatus::Failed && !o.keepGoing;
+            settings.fixed = r.thresholds;
+            queue.put(first++, std::move(r));
+            if (ends) first = total;
+        }
+        queue.skipTo(first);
     }
+    std::vector<std::thread> workers;
+    for (std::size_t w = 0; w < jobs; ++w)
+        workers.emplace_back([&] {
+            const auto decoder = LazyPictureDecoder();
+            while (const auto i = queue.take())
+                queue.put(*i, render(*i, decoder.get()));
+        });
+
+    // The one writer: files in the order of the command line.
+    int status = 0;
+    std::size_t handled = 0;
+    for (std::size_t i = 0; i < total; ++i) {
+        fileStart(i, fs::path(o.files[i]).filename().string());
+        RenderedFile r = queue.get(i);
+        std::string what;
+        if (r.status == RenderStatus::Failed) {
+            what = r.messages.front();
+        } else {
+            try {
+                fileDone(outputs.write(i, r, settings.format));
+                ++handled;
+            } catch (const std::exception& e) {
+                what = e.what();
+            }
+        }
+        r = RenderedFile();
+        budget.release(claims[i]);
+        if (!what.empty()) {
+            error(o.files[i], what);
+            status = 1;
+            if (!o.keepGoing) break;
+        }
+    }
+    queue.stop();
+    budget.stop();
+    for (auto& t : workers)
+        t.join();
+
     if (progress) std::cerr << "\r\033[K";
     if (!o.quiet) {
-        std::cerr << handled << " of " << o.files.size() << " files handled";
+        std::cerr << handled << " of " << total << " files handled";
         if (!rejected.empty() || !failed.empty())
             std::cerr << ", " << rejected.size() + failed.size() << " not converted";
         std::cerr << ".\n";

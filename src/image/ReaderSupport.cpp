@@ -6,21 +6,20 @@
 #include <filesystem>
 
 #include "base/Errors.h"
+#include "base/FileChecks.h"
 
 namespace pelorin::detail {
 
 std::ifstream OpenForReading(const std::string& path) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
-        ThrowOpenError(ec.value());
-    if (!std::filesystem::exists(status)) ThrowOpenError(ENOENT);
+    OpenedFile f = OpenRegularFile(path);
+    // A path through something that is not a folder names nothing, as a missing file.
+    if (f.error == ENOTDIR) ThrowOpenError(ENOENT);
+    if (f.error != 0 && f.notRegular.empty()) ThrowOpenError(f.error);
     // A folder opens on some systems but yields no bytes; say what it is instead.
-    if (std::filesystem::is_directory(status)) ThrowOpenError(EISDIR);
-    errno = 0;
-    std::ifstream f(path, std::ios::binary);
-    if (!f) ThrowOpenError(errno != 0 ? errno : EIO);
-    return f;
+    if (f.directory) ThrowOpenError(EISDIR);
+    // A pipe or a device (put there after the viewer's own look, say) is never read.
+    if (!f.notRegular.empty()) throw OperationError(f.notRegular);
+    return std::move(f.stream);
 }
 
 std::int64_t BytesLeft(std::istream& in) {

@@ -109,14 +109,22 @@ std::unique_ptr<PictureDecoder> Open(const std::string& modulePath, std::string*
 class LazyDecoder final : public PictureDecoder {
   public:
     bool decode(const std::string& path, Bitmap& out) override {
+        return module() && module_->decode(path, out);
+    }
+    // The header is read through the module as well: without it the viewer's size checks
+    // would never see a picture's claimed size.
+    Header pictureHeader(const std::string& path) override {
+        return module() ? module_->pictureHeader(path) : Header{};
+    }
+
+  private:
+    PictureDecoder* module() {
         if (!tried_) {
             tried_ = true;
             module_ = LoadPictureDecoder();
         }
-        return module_ && module_->decode(path, out);
+        return module_.get();
     }
-
-  private:
     bool tried_ = false;
     std::unique_ptr<PictureDecoder> module_;
 };

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "base/Errors.h"
+#include "base/FileChecks.h"
 #include "process/AtomicFile.h"
 #include "process/PictureLimits.h"
 
@@ -245,16 +246,20 @@ void DecodeRle(std::span<const std::uint8_t> data, bool fourBits, Bitmap& out) {
     std::size_t i = 0;
     const std::size_t n = data.size();
 
+    // Some writers pad a row's last run past the row's end (GraphicsMagick among them): the
+    // pixels past the end are dropped, as other readers drop them.
     auto put = [&](std::int64_t count, auto pixelAt) {
-        if (y >= height || x + count > width) ThrowInvalidBitmap();
+        if (y >= height) ThrowInvalidBitmap();
         std::uint8_t* row = out.row(static_cast<int>(height - 1 - y));
-        for (std::int64_t k = 0; k < count; ++k, ++x) {
+        const std::int64_t inside = std::clamp<std::int64_t>(width - x, 0, count);
+        for (std::int64_t k = 0; k < inside; ++k) {
             const unsigned v = pixelAt(k);
             if (fourBits)
-                SetNibble(row, x, v);
+                SetNibble(row, x + k, v);
             else
-                row[x] = static_cast<std::uint8_t>(v);
+                row[x + k] = static_cast<std::uint8_t>(v);
         }
+        x += count;
     };
 
     while (i < n) {  // data that stops between two codes is read as ended
@@ -459,12 +464,12 @@ Bitmap Bitmap::FromBmpBytes(std::span<const std::uint8_t> bytes, std::uint64_t m
 }
 
 Bitmap Bitmap::ReadBmpFile(const std::string& path) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) ThrowOpenError(errno != 0 ? errno : ENOENT);
-    std::error_code ec;
-    const std::uint64_t fileSize = std::filesystem::file_size(path, ec);
-    if (ec) ThrowIoError(ec.value());
+    OpenedFile opened = OpenRegularFile(path);
+    if (opened.error != 0 && opened.notRegular.empty()) ThrowOpenError(opened.error);
+    if (opened.directory) ThrowOpenError(EISDIR);
+    if (!opened.notRegular.empty()) throw OperationError(opened.notRegular);
+    std::ifstream& in = opened.stream;
+    const std::uint64_t fileSize = opened.size;
     auto readBytes = [&](std::vector<std::uint8_t>& bytes, std::uint64_t count) {
         bytes.resize(static_cast<std::size_t>(count));
         in.seekg(0);

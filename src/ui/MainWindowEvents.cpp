@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
@@ -150,8 +151,27 @@ void MainWindow::wireEvents() {
         force24BitBox->setText(
             QString::fromStdString(Force24BitText(viewer_->controls.outputFormat)));
     });
-    connect(saveBmpButton, &QPushButton::clicked, this,
-            [this, &v] { runEvent([&v] { v.saveSelectedAsBmp(); }); });
+    connect(saveBmpButton, &QPushButton::clicked, this, [this, &v] {
+        runEvent([this, &v] {
+            // A batch that lasts more than a second shows how far it has got; the preview
+            // still shows each file as it is written.
+            QProgressDialog progress(this);
+            progress.setCancelButton(nullptr);
+            progress.setWindowModality(Qt::WindowModal);
+            progress.setMinimumDuration(1000);
+            progress.setAutoReset(false);
+            BatchObserver observer;
+            observer.onFileStart = [&progress](int done, int total, const std::string& name) {
+                progress.setMaximum(total);
+                progress.setLabelText(QString::fromStdString(BatchProgressText(done, total, name)));
+                progress.setValue(done);
+            };
+            observer.onFileDone = [&progress](const BatchEntryReport&) {
+                progress.setValue(progress.value() + 1);
+            };
+            v.saveSelectedAsBmp(&observer);
+        });
+    });
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "process/PictureDecoder.h"
 #include "viewer/MainWindowModel.h"
 #include "viewer/ZoomNavigation.h"
+#include "viewer/RenderFile.h"
 
 namespace pelorin {
 
@@ -46,13 +48,13 @@ struct BatchEntryReport {
     std::string reason;       // why it was rejected or skipped
 };
 
+// The line of a batch's progress window while entry `done` (from 0) of `total` is saved.
+std::string BatchProgressText(int done, int total, const std::string& name);
+
 // Called by the batch before and after each selected entry.
 struct BatchObserver {
     std::function<void(int done, int total, const std::string& name)> onFileStart;
     std::function<void(const BatchEntryReport&)> onFileDone;
-    // After an entry's load, before anything is written for it. An exception raised here
-    // ends the batch at this entry with nothing written for it.
-    std::function<void(const BatchEntryReport&)> beforeSave;
 };
 
 // Shows the hourglass for the life of a scope, however the scope ends.
@@ -195,12 +197,16 @@ class Viewer {
     void importPicture(const std::string& path);
 
     // ---- BMP batch ----
-    // Saves every selected entry; returns normally when the batch ran to its end, raises
-    // the error that ended it otherwise. No output replaces a file that the batch reads: the
-    // selected entries, and otherSources, the files of the same batch outside this list
-    // (sorted, as IdentitiesOf gives them).
-    void saveSelectedAsBmp(const BatchObserver* observer = nullptr,
-                           const std::vector<FileIdentity>& otherSources = {});
+    // Saves every selected entry, each rendered by RenderFile with the settings in force
+    // when the batch starts; the window shows each file as it is done. Returns normally when
+    // the batch ran to its end, raises the error that ended it otherwise. No output replaces
+    // a file that the batch reads, nor one that an earlier entry of the batch wrote.
+    void saveSelectedAsBmp(const BatchObserver* observer = nullptr);
+    // The settings of a rendering as the controls give them now. In mode "fixe" the
+    // thresholds of the image on display, when there is one worth keeping.
+    RenderSettings renderSettings();
+    // Takes over the display state of a rendered file, as if the file had been clicked.
+    void showRendering(Viewer& rendered);
     // Destination path of an entry for the destination text (relative to the list's folder).
     std::string destinationPath(const std::string& fileName) const;
 
@@ -242,10 +248,6 @@ class Viewer {
     void refitPreview();
 
     std::unique_ptr<PictureDecoder> decoder_;
-    ZoomRect navigated_{-1, -1, -1, -1};  // the window the last wheel step or pan showed
-    ZoomRect panFrom_;                    // the window when the pan began
-    int panX_ = 0, panY_ = 0;             // where it began
-    bool panning_ = false;
 };
 
 }  // namespace pelorin

@@ -1,13 +1,17 @@
-// "Sauvegarde BMP": every selected entry of the list loaded as a click would load it, then
-// its rendering written as a BMP into the destination folder.
+// "Sauvegarde BMP": every selected entry rendered as a click would show it, then written as
+// a BMP (or PNG) into the destination folder.
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 #include "base/Errors.h"
 #include "base/FileChecks.h"
 #include "base/NumberText.h"
+#include "base/Paths.h"
 #include "image/FileKinds.h"
+#include "process/AtomicFile.h"
 #include "process/Png.h"
+#include "viewer/BatchOutputs.h"
 #include "viewer/Viewer.h"
 
 namespace pelorin {
@@ -21,16 +25,12 @@ namespace {
 // read) in this batch, or, for a refused file, anything at all: its 1 x 1 black stand-in
 // is worth less than whatever a user already has under that name.
 std::string KeepReason(const std::string& destination, const std::string& source,
-                       const std::vector<FileIdentity>& listSources,
-                       const std::vector<FileIdentity>& otherSources, bool rejected,
+                       const std::vector<FileIdentity>& sources, bool rejected,
                        const std::string& rejection) {
     const auto target = IdentityOf(destination);
     if (target && target == IdentityOf(source))
         return "Non enregistré : " + destination + " est le fichier source.";
-    auto among = [&](const std::vector<FileIdentity>& ids) {
-        return std::binary_search(ids.begin(), ids.end(), *target);
-    };
-    if (target && (among(listSources) || among(otherSources)))
+    if (target && std::binary_search(sources.begin(), sources.end(), *target))
         return "Non enregistré : " + destination + " est un fichier source de ce lot.";
     std::error_code ec;
     if (rejected && fs::exists(fs::symlink_status(destination, ec)))
@@ -39,6 +39,72 @@ std::string KeepReason(const std::string& destination, const std::string& source
 }
 
 }  // namespace
+
+BatchOutputs::BatchOutputs(std::vector<std::string> sources, std::vector<std::string> destinations)
+    : sources_(std::move(sources)),
+      destinations_(std::move(destinations)),
+      sourceIds_(IdentitiesOf(sources_)) {}
+
+void BatchOutputs::removeStaleTemporaryFiles(std::time_t started) const {
+    std::vector<std::string> folders;
+    for (const std::string& d : destinations_)
+        folders.push_back(fs::path(d).parent_path().string());
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string& folder : folders)
+        RemoveStaleTemporaryFiles(folder, started);
+}
+
+BatchEntryReport BatchOutputs::write(std::size_t i, const RenderedFile& rendered,
+                                     OutputFormat format) {
+    const std::string& source = sources_[i];
+    const std::string& destination = destinations_[i];
+    BatchEntryReport report;
+    report.name = fs::path(source).filename().string();
+    report.caption = rendered.caption;
+    report.lowText = rendered.lowText;
+    report.highText = rendered.highText;
+    report.rejected = rendered.status == RenderStatus::Refused;
+    if (report.rejected) report.reason = rendered.caption;
+    // Two sources of one batch with one output name (m51.fit and m51.fits, or two folders
+    // into one destination): the first one's output stays, the second is not converted.
+    auto earlier = writtenPaths_.find(destination);
+    if (earlier == writtenPaths_.end()) {
+        if (const auto id = IdentityOf(destination)) {
+            const auto byId = writtenIds_.find(*id);
+            if (byId != writtenIds_.end())
+                earlier = writtenPaths_.find(destinations_[byId->second]);
+        }
+    }
+    if (earlier != writtenPaths_.end())
+        throw OperationError("Non enregistré : " + destination + " vient déjà de " +
+                             sources_[earlier->second] + ".");
+    const std::string keep =
+        KeepReason(destination, source, sourceIds_, report.rejected, report.reason);
+    if (!keep.empty()) {
+        report.skipped = true;
+        report.reason = keep;
+        return report;
+    }
+    if (!rendered.fileBytes.empty()) {
+        WriteFileAtomically(destination, [&](std::ostream& out) {
+            out.write(reinterpret_cast<const char*>(rendered.fileBytes.data()),
+                      static_cast<std::streamsize>(rendered.fileBytes.size()));
+        });
+    } else if (format == OutputFormat::Png) {
+        SavePngFile(rendered.bitmap, destination);
+    } else {
+        rendered.bitmap.saveBmpFile(destination);
+    }
+    report.destination = destination;
+    writtenPaths_.emplace(destination, i);
+    if (const auto id = IdentityOf(destination)) writtenIds_.emplace(*id, i);
+    return report;
+}
+
+std::string BatchProgressText(int done, int total, const std::string& name) {
+    return "Sauvegarde " + std::to_string(done + 1) + " / " + std::to_string(total) + " : " + name;
+}
 
 std::string Viewer::destinationPath(const std::string& fileName) const {
     // A gzip-compressed file is named after the file inside it: m51.fits.gz gives m51.bmp.
@@ -60,60 +126,90 @@ std::string Viewer::destinationPath(const std::string& fileName) const {
     return p.lexically_normal().string();
 }
 
-void Viewer::saveSelectedAsBmp(const BatchObserver* observer,
-                               const std::vector<FileIdentity>& otherSources) {
-    FileListModel& list = controls.fileList;
-    const int n = list.count();
-    if (n == 0) return;
-    int total = 0;
-    std::vector<std::string> sources;
-    for (int i = 0; i < n; ++i) {
-        if (!list.entries[static_cast<std::size_t>(i)].selected) continue;
-        ++total;
-        sources.push_back(list.pathOf(i));
+RenderSettings Viewer::renderSettings() {
+    RenderSettings s;
+    s.mode = levels.mode;
+    s.plane = IntValueOrZero(controls.planeText);
+    s.lut = buildLutPalette();
+    s.itt = itt;
+    s.filter = std::max(0, controls.filterList.index);
+    s.filterThreshold = controls.filterThresholdText;
+    if (levels.mode == kModeFixed && image.loaded && !image.pictureShown &&
+        image.sourceDataMax != image.sourceDataMin)
+        s.fixed = FixedThresholds{levels.low, levels.high};
+    s.pictureColours = controls.pictureColours;
+    s.force24Bit = controls.force24Bit;
+    s.format = controls.outputFormat;
+    return s;
+}
+
+void Viewer::showRendering(Viewer& r) {
+    image = std::move(r.image);
+    zoom = r.zoom;
+    wcs = std::move(r.wcs);
+    {
+        // The bars take the rendering's positions without moving the thresholds.
+        const bool setting = levels.settingScrollBars;
+        levels = r.levels;
+        levels.settingScrollBars = true;
+        controls.lowBar.setMin(r.controls.lowBar.min());
+        controls.lowBar.setMax(r.controls.lowBar.max());
+        controls.lowBar.setPosition(r.controls.lowBar.position());
+        controls.highBar.setMin(r.controls.highBar.min());
+        controls.highBar.setMax(r.controls.highBar.max());
+        controls.highBar.setPosition(r.controls.highBar.position());
+        levels.settingScrollBars = setting;
     }
-    const std::vector<FileIdentity> listSources = IdentitiesOf(sources);
-    int done = 0;
-    for (int i = 0; i < n; ++i) {
+    displayBitmap = std::move(r.displayBitmap);
+    colourBarBitmap = std::move(r.colourBarBitmap);
+    band = r.band;
+    const MainWindowModel& c = r.controls;
+    controls.lowText = c.lowText;
+    controls.highText = c.highText;
+    controls.readout = c.readout;
+    controls.status = c.status;
+    controls.planeCount = c.planeCount;
+    // The plane read goes back into the field: the window's own business.
+    controls.planeText = c.planeText;
+    controls.flipHorizontalShown = c.flipHorizontalShown;
+    controls.flipVerticalShown = c.flipVerticalShown;
+    controls.displayControlsEnabled = c.displayControlsEnabled;
+    controls.thresholdModeEnabled = c.thresholdModeEnabled;
+    controls.previewWidth = c.previewWidth;
+    controls.previewHeight = c.previewHeight;
+}
+
+void Viewer::saveSelectedAsBmp(const BatchObserver* observer) {
+    FileListModel& list = controls.fileList;
+    std::vector<int> entries;
+    std::vector<std::string> sources, destinations;
+    for (int i = 0; i < list.count(); ++i) {
         if (!list.entries[static_cast<std::size_t>(i)].selected) continue;
-        const std::string name = list.entries[static_cast<std::size_t>(i)].name;
-        if (observer && observer->onFileStart) observer->onFileStart(done, total, name);
-        image.currentPlane = IntValueOrZero(controls.planeText);
-        list.focused = i;
-        const std::string source = list.pathOf(i);
-        std::error_code ec;
-        if (!fs::exists(source, ec)) throw OperationError("Invalid file name - " + name);
-        loadSelectedFile();
+        entries.push_back(i);
+        sources.push_back(list.pathOf(i));
+        destinations.push_back(destinationPath(list.entries[static_cast<std::size_t>(i)].name));
+    }
+    if (entries.empty()) return;
+    BusyScope busy(onBusy);
+    BatchOutputs outputs(std::move(sources), std::move(destinations));
+    outputs.removeStaleTemporaryFiles(std::time(nullptr));
+    RenderSettings settings = renderSettings();
+    const int total = static_cast<int>(entries.size());
+    for (int k = 0; k < total; ++k) {
+        const auto index = static_cast<std::size_t>(k);
+        const std::string& name = list.entries[static_cast<std::size_t>(entries[index])].name;
+        if (observer && observer->onFileStart) observer->onFileStart(k, total, name);
+        list.focused = entries[index];
+        RenderedFile rendered = RenderFile(outputs.source(index), settings, decoder(), true);
+        showRendering(*rendered.view);
+        rendered.view.reset();
         if (onRepaint) onRepaint();
-
-        BatchEntryReport report;
-        report.name = name;
-        report.caption = controls.status;
-        report.rejected = !image.loaded;
-        // The thresholds it was rendered with, as the edits show them.
-        if (image.loaded && !image.pictureShown) {
-            report.lowText = controls.lowText;
-            report.highText = controls.highText;
-        }
-        if (report.rejected) report.reason = controls.status;
-        if (observer && observer->beforeSave) observer->beforeSave(report);
-
-        const std::string destination = destinationPath(name);
-        const std::string keep = KeepReason(destination, source, listSources, otherSources,
-                                            report.rejected, report.reason);
-        if (!keep.empty()) {
-            report.skipped = true;
-            report.reason = keep;
-            controls.status = report.reason;
-        } else {
-            if (controls.force24Bit) displayBitmap.convertTo24();
-            if (controls.outputFormat == OutputFormat::Png)
-                SavePngFile(displayBitmap, destination);
-            else
-                displayBitmap.saveBmpFile(destination);
-            report.destination = destination;
-        }
-        ++done;
+        if (rendered.status == RenderStatus::Failed)
+            throw OperationError(rendered.messages.front());
+        // In mode "fixe" the first image with thresholds gives them to the rest of the batch.
+        if (settings.mode == kModeFixed && !settings.fixed) settings.fixed = rendered.thresholds;
+        const BatchEntryReport report = outputs.write(index, rendered, settings.format);
+        if (report.skipped) controls.status = report.reason;
         if (observer && observer->onFileDone) observer->onFileDone(report);
     }
 }

@@ -72,6 +72,7 @@ void Viewer::fillPaletteLists() {
 }
 
 LutTable Viewer::buildLutPalette() {
+    if (givenLut_) return lut = *givenLut_;
     const std::string path = FindPaletteFile(paletteFolder(), controls.lutList.text, ".lut");
     lut = path.empty() ? GreyLut() : ReadLutFile(path);
     return lut;

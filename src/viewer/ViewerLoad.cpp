@@ -158,10 +158,14 @@ void Viewer::showLoadedImage() {
     // The plane actually read goes back into the edit. The edit's own change handler is not
     // run for it: a nested load would end in the same state.
     controls.planeText = std::to_string(image.currentPlane);
-    // In "fixe" mode the thresholds in use carry over to the new image. The source statistics
-    // still describe the image shown before: equal ones (nothing shown yet, or a flat image)
-    // leave no thresholds worth keeping.
-    if (levels.mode == kModeFixed && image.sourceDataMax != image.sourceDataMin) {
+    // In "fixe" mode the thresholds in use carry over to the new image: those given to a
+    // rendering of its own, or those of the image shown before. Its source statistics are
+    // still those of that image: equal ones (nothing shown yet, or a flat image) leave no
+    // thresholds worth keeping.
+    if (levels.mode == kModeFixed && fixedThresholds_) {
+        image.headerHigh = fixedThresholds_->high;
+        image.headerLow = fixedThresholds_->low;
+    } else if (levels.mode == kModeFixed && image.sourceDataMax != image.sourceDataMin) {
         image.headerHigh = levels.high;
         image.headerLow = levels.low;
     }
@@ -192,10 +196,10 @@ void Viewer::importPicture(const std::string& path) {
     try {
         if (LowerExtension(path) == ".bmp") {
             picture = Bitmap::ReadBmpFile(path);
-        } else if (decoder_) {
+        } else if (PictureDecoder* const decoder = this->decoder()) {
             std::error_code ec;
             const std::uint64_t fileSize = fs::file_size(path, ec);
-            const PictureDecoder::Header header = decoder_->pictureHeader(path);
+            const PictureDecoder::Header header = decoder->pictureHeader(path);
             if (header.beyondLimits) throw PictureRefused(PictureBeyondLimitsRefusal());
             if (!ec && header.sizeKnown) {
                 const std::string refusal =
@@ -203,7 +207,7 @@ void Viewer::importPicture(const std::string& path) {
                 if (!refusal.empty()) throw PictureRefused(refusal);
             }
             Bitmap decoded;
-            if (decoder_->decode(path, decoded)) picture = std::move(decoded);
+            if (decoder->decode(path, decoded)) picture = std::move(decoded);
         }
     } catch (const PictureRefused& e) {
         image.errorText = e.what();
