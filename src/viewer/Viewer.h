@@ -248,6 +248,17 @@ class Viewer {
     void refitPreview();
 
     std::unique_ptr<PictureDecoder> decoder_;
+    ZoomRect navigated_{-1, -1, -1, -1};  // the window the last wheel step or pan showed
+    ZoomRect panFrom_;                    // the window when the pan began
+    int panX_ = 0, panY_ = 0;             // where it began
+    bool panning_ = false;
+    // A rendering on its own state (RenderFile) borrows its caller's decoder and tables.
+    PictureDecoder* borrowedDecoder_ = nullptr;
+    const LutTable* givenLut_ = nullptr;
+    std::optional<FixedThresholds> fixedThresholds_;
+    PictureDecoder* decoder() const { return decoder_ ? decoder_.get() : borrowedDecoder_; }
+    friend RenderedFile RenderFile(const std::string&, const RenderSettings&, PictureDecoder*,
+                                   bool);
 };
 
 }  // namespace pelorin
