@@ -2,14 +2,19 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "ui/BitmapImage.h"
 
@@ -30,6 +35,13 @@ QString FromModel(const std::string& text) {
 FullSizeImage::FullSizeImage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("preview"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setCursor(Qt::CrossCursor);
+    setMouseTracking(true);
+}
+
+void FullSizeImage::mouseMoveEvent(QMouseEvent* event) {
+    const QPointF p = event->position();
+    emit pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
 }
 
 void FullSizeImage::setPicture(QImage picture) {
@@ -60,6 +72,7 @@ FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(Def
                    Qt::WindowMaximizeButtonHint);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(false);
@@ -82,6 +95,22 @@ FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(Def
     memo_->installEventFilter(this);
     scroll_->setWidget(content_);
     layout->addWidget(scroll_);
+    // The readout of the pixel under the pointer, in the main window's fixed-pitch face.
+    readout_ = new QLabel(QStringLiteral(" "), this);
+    readout_->setObjectName(QStringLiteral("fullSizeReadout"));
+    readout_->setTextFormat(Qt::PlainText);
+    readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    readout_->setContentsMargins(4, 1, 4, 1);
+    QFont mono = readout_->font();
+    mono.setFamily(QStringLiteral("DejaVu Sans Mono"));
+    mono.setStyleHint(QFont::Monospace);
+    readout_->setFont(mono);
+    readout_->setFixedHeight(QFontMetrics(mono).height() + 4);
+    layout->addWidget(readout_);
+    connect(image_, &FullSizeImage::pointerMoved, this, [this](int x, int y) {
+        if (readoutSource_)
+            readout_->setText(readoutSource_(x, y, image_->width(), image_->height()));
+    });
     resize(613, 404);
 }
 
@@ -113,7 +142,12 @@ void FullSizeWindow::showFullSize(const QString& caption, const Bitmap& bitmap) 
     const WindowSize size =
         FullSizeClientSize(bitmapSize_.width(), bitmapSize_.height(), screenSize.width(),
                            screenSize.height(), frame.width(), frame.height());
-    resize(size.width, size.height);
+    // The readout line below the picture, as long as the screen has room for it.
+    readout_->setText(QStringLiteral(" "));
+    readout_->show();
+    const int line = readout_->maximumHeight();
+    const int room = std::max(size.height, screenSize.height() - std::max(0, frame.height()));
+    resize(size.width, std::min(size.height + line, room));
     centreOnScreen();
     runModal_(*this);
 }
@@ -123,6 +157,7 @@ void FullSizeWindow::showHeader(const QString& path, const QStringList& lines) {
     memo_->moveCursor(QTextCursor::Start);
     setWindowTitle(path);
     image_->hide();
+    readout_->hide();
     memo_->show();
     content_->resize(kMemoLeft + kMemoWidth + kMemoLeft, kMemoTop + kMemoHeight + kMemoTop);
     resize(HeaderClientSize());
