@@ -253,7 +253,7 @@ TEST_F(Load, SkyPositionFollowsTheFileShown) {
     ASSERT_EQ(viewer->controls.previewWidth, 320);
     viewer->previewMouseMove(0, 1, 1);
     EXPECT_EQ(viewer->controls.readout,
-              "X:     0   Y:     0   I: 1008   ar: 10h00m00.4s de:+30\xC2\xB0"
+              "X:     0   Y:     0   I: 1008\nar: 10h00m00.4s de:+30\xC2\xB0"
               "00'04\"");
 
     for (const char* other : {"plain.fit", "a.pic"}) {

@@ -95,7 +95,8 @@ FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(Def
     memo_->installEventFilter(this);
     scroll_->setWidget(content_);
     layout->addWidget(scroll_);
-    // The readout of the pixel under the pointer, in the main window's fixed-pitch face.
+    // The readout of the pixel under the pointer, in the main window's fixed-pitch face, with
+    // the sky position on its second line.
     readout_ = new QLabel(QStringLiteral(" "), this);
     readout_->setObjectName(QStringLiteral("fullSizeReadout"));
     readout_->setTextFormat(Qt::PlainText);
@@ -105,7 +106,7 @@ FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(Def
     mono.setFamily(QStringLiteral("DejaVu Sans Mono"));
     mono.setStyleHint(QFont::Monospace);
     readout_->setFont(mono);
-    readout_->setFixedHeight(QFontMetrics(mono).height() + 4);
+    readout_->setFixedHeight(2 * QFontMetrics(mono).lineSpacing() + 4);
     layout->addWidget(readout_);
     connect(image_, &FullSizeImage::pointerMoved, this, [this](int x, int y) {
         if (readoutSource_)

@@ -212,7 +212,8 @@ class Viewer {
     void redrawIfLoaded();
     void setPreviewSize(int cols, int rows);
     // The readout of the pixel drawn at column bx, row by of displayBitmap: X, Y, the value
-    // and, with a celestial coordinate system, the sky position. Empty outside the window.
+    // and, with a celestial coordinate system, the sky position on a second line. Empty
+    // outside the window.
     std::string readoutAtBitmapPixel(long long bx, long long by) const;
 
     std::unique_ptr<PictureDecoder> decoder_;

@@ -183,8 +183,10 @@ std::string Viewer::readoutAtBitmapPixel(long long bx, long long by) const {
     };
     std::string text = "X: " + field5(j) + "   Y: " + field5(i) +
                        "   I: " + FormatGeneral(PhysicalValue(image, i, j), 12);
+    // The sky position takes a second line: beside the pixel it would not fit the preview's
+    // width.
     const std::string skyText = PixelSkyText(sky, image.height, i, j);
-    if (!skyText.empty()) text += "   " + skyText;
+    if (!skyText.empty()) text += "\n" + skyText;
     return text;
 }
 

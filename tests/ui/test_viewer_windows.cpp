@@ -189,10 +189,10 @@ TEST_F(SecondWindow, FullSizeViewReadsThePixelUnderThePointer) {
     });
     h_->clickButton("fullSizeButton");
     ASSERT_EQ(texts.size(), 3);
-    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("X:     5   Y:     3   I: 7   ar: 10h00m")))
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("X:     5   Y:     3   I: 7\nar: 10h00m")))
         << texts[0].toStdString();
     EXPECT_EQ(texts[1], texts[0]);
-    EXPECT_TRUE(texts[2].startsWith(QStringLiteral("X:     6   Y:     3   I: 7   ar: 10h00m")))
+    EXPECT_TRUE(texts[2].startsWith(QStringLiteral("X:     6   Y:     3   I: 7\nar: 10h00m")))
         << texts[2].toStdString();
 }
 
