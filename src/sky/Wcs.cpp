@@ -41,9 +41,10 @@ bool FrameOf(const wcsprm& w, Frame& frame, double& equinox) {
     std::string system(w.radesys);
     if (system.empty()) system = noEquinox ? "ICRS" : equinox < 1984.0 ? "FK4" : "FK5";
     if (system == "ICRS") {
-        frame = Frame::kIcrs;
+        frame = Frame::kIcrs;  // no equinox
         return true;
-    } else if (system == "FK5") {
+    }
+    if (system == "FK5") {
         frame = Frame::kFk5;
         if (noEquinox) equinox = 2000.0;
     } else if (system == "FK4" || system == "FK4-NO-E") {
@@ -52,7 +53,7 @@ bool FrameOf(const wcsprm& w, Frame& frame, double& equinox) {
     } else {
         return false;  // apparent places and the like need more than the header gives
     }
-    // The equinox that is no year at all cannot be precessed from.
+    // An equinox that is no year at all cannot be precessed from.
     return std::isfinite(equinox) && std::fabs(equinox) < 1e5;
 }
 
@@ -203,9 +204,9 @@ CelestialWcs::CelestialWcs(const std::string& cards, int width, int height)
         if (impl->all[i].alt[0] == ' ' || impl->all[i].alt[0] == '\0') impl->w = &impl->all[i];
     if (!impl->w) return;
     wcsprm& w = *impl->w;
+    DropScampParametersUnderSip(w);
     // The fixes astropy applies too: old date forms, units, NCP and GLS, the CD matrix with a
     // missing row, cylindrical projections referred elsewhere.
-    DropScampParametersUnderSip(w);
     std::vector<int> naxis(static_cast<std::size_t>(std::max(w.naxis, 2)), 1);
     naxis[0] = width;
     naxis[1] = height;
