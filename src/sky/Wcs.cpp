@@ -159,6 +159,35 @@ void DropScampParametersUnderSip(wcsprm& w) {
     w.flag = 0;
 }
 
+// The header as WCSLIB may be given it. Its parser copies string values into fixed-size
+// fields and overruns them on a quote left open at the end of a card, so such a card is
+// blanked (it can hold no coordinate keyword anyway); bytes that no FITS header may hold
+// become blanks too.
+std::vector<char> ParsableHeader(const std::string& cards, int records) {
+    std::vector<char> header(cards.begin(), cards.begin() + records * 80L);
+    for (int r = 0; r < records; ++r) {
+        char* card = header.data() + r * 80L;
+        for (int i = 0; i < 80; ++i)
+            if (card[i] < 0x20 || card[i] > 0x7E) card[i] = ' ';
+        if (card[8] != '=' || card[9] != ' ') continue;
+        int i = 10;
+        while (i < 80 && card[i] == ' ')
+            ++i;
+        if (i == 80 || card[i] != '\'') continue;
+        bool closed = false;
+        for (++i; i < 80 && !closed; ++i) {
+            if (card[i] != '\'') continue;
+            if (i + 1 < 80 && card[i + 1] == '\'')
+                ++i;  // a doubled quote stands for one quote inside the string
+            else
+                closed = true;
+        }
+        if (!closed) std::fill(card, card + 80, ' ');
+    }
+    header.push_back('\0');
+    return header;
+}
+
 }  // namespace
 
 double SkySeparation(const SkyPoint& a, const SkyPoint& b) {
@@ -192,8 +221,7 @@ CelestialWcs::CelestialWcs(const std::string& cards, int width, int height)
     const int records = static_cast<int>(cards.size() / 80);
     if (records == 0) return;
     // WCSLIB reads a writable copy; it never keeps it.
-    std::vector<char> header(cards.begin(), cards.begin() + records * 80);
-    header.push_back('\0');
+    std::vector<char> header = ParsableHeader(cards, records);
     auto impl = std::make_shared<Impl>();
     int rejected = 0;
     // Every informal form WCSLIB knows: PC00i00j, CD00i00j, EPOCH, RADECSYS, CROTAi, PROJPn,
