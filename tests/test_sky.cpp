@@ -206,6 +206,29 @@ TEST(SkyPosition, HeadersWithoutATrustworthySystemShowNothing) {
     }
 }
 
+// Cards that WCSLIB's parser mishandles (a crash, an overrun) are mended or blanked first.
+TEST(SkyPosition, MalformedCardsAreMendedOrLeftOut) {
+    auto raw = [](std::string card) {
+        card.resize(80, ' ');
+        return card;
+    };
+    const ZoomWindow whole = Window(0, 512, 0, 512);
+    WcsInfo sip;
+    sip.headerCards = test::Card("CTYPE1", "'RA---TAN-SIP'") + raw("B_0_2   =1e-5") +
+                      raw("CTYPE2  = 'DEC--TAN") + test::Card("END", "");
+    ComputeSkyPosition(sip, whole, 512, 512);
+    EXPECT_EQ(sip.fieldWidth, 0);
+
+    // A value right after "=" is still read.
+    Cards cards = CdCards({{"RADESYS", "'FK5'"}});
+    cards.erase(cards.begin() + 5);  // CRPIX1
+    WcsInfo mended;
+    mended.headerCards = Header(cards);
+    mended.headerCards.insert(mended.headerCards.size() - 80, raw("CRPIX1  =256.5"));
+    ComputeSkyPosition(mended, whole, 512, 512);
+    EXPECT_LT(Arcsec({mended.centreRa, mended.centreDec}, 10.0, 30.0), 1e-6);
+}
+
 TEST(SkyPosition, PixelTextGivesThePositionOfThePixelItself) {
     const CelestialWcs sky(Header(CdCards({{"RADESYS", "'FK5'"}})), 512, 512);
     ASSERT_TRUE(sky.valid());

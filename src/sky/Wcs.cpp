@@ -162,14 +162,25 @@ void DropScampParametersUnderSip(wcsprm& w) {
 // The header as WCSLIB may be given it. Its parser copies string values into fixed-size
 // fields and overruns them on a quote left open at the end of a card, so such a card is
 // blanked (it can hold no coordinate keyword anyway); bytes that no FITS header may hold
-// become blanks too.
+// become blanks too, and a value indicator lacking its blank gets one.
 std::vector<char> ParsableHeader(const std::string& cards, int records) {
     std::vector<char> header(cards.begin(), cards.begin() + records * 80L);
     for (int r = 0; r < records; ++r) {
         char* card = header.data() + r * 80L;
         for (int i = 0; i < 80; ++i)
             if (card[i] < 0x20 || card[i] > 0x7E) card[i] = ' ';
-        if (card[8] != '=' || card[9] != ' ') continue;
+        if (card[8] != '=') continue;
+        if (card[9] != ' ') {
+            // "KEY     =value": the blank the standard puts after "=" is missing, which sends
+            // the parser's SIP translation through a null pointer. Given back when the card
+            // has room for it.
+            if (card[79] != ' ') {
+                std::fill(card, card + 80, ' ');
+                continue;
+            }
+            std::copy_backward(card + 9, card + 79, card + 80);
+            card[9] = ' ';
+        }
         int i = 10;
         while (i < 80 && card[i] == ' ')
             ++i;
