@@ -9,8 +9,11 @@
 #include <wcsmath.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "sky/SkyLib.h"
@@ -159,10 +162,34 @@ void DropScampParametersUnderSip(wcsprm& w) {
     w.flag = 0;
 }
 
+// A_p_q, B_p_q, AP_p_q, BP_p_q, A_ORDER, B_DMAX...: the keywords of the SIP distortion.
+bool IsSipKeyword(std::string_view key) {
+    while (!key.empty() && key.back() == ' ')
+        key.remove_suffix(1);
+    const std::size_t bar = key.find('_');
+    if (bar == std::string_view::npos) return false;
+    const std::string_view head = key.substr(0, bar);
+    return head == "A" || head == "B" || head == "AP" || head == "BP";
+}
+
+// A value field (after "= ") holding one number, with an optional comment after it.
+bool HasNumber(std::string_view field) {
+    field = field.substr(0, field.find('/'));
+    std::string text(field);
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    std::replace(text.begin(), text.end(), 'D', 'E');  // FITS writes exponents with D too
+    double v = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
 // The header as WCSLIB may be given it. Its parser copies string values into fixed-size
 // fields and overruns them on a quote left open at the end of a card, so such a card is
 // blanked (it can hold no coordinate keyword anyway); bytes that no FITS header may hold
-// become blanks too, and a value indicator lacking its blank gets one.
+// become blanks too, and a value indicator lacking its blank gets one. A SIP coefficient
+// whose value is not a number makes the parser follow a null pointer: such a card is
+// blanked as well.
 std::vector<char> ParsableHeader(const std::string& cards, int records) {
     std::vector<char> header(cards.begin(), cards.begin() + records * 80L);
     for (int r = 0; r < records; ++r) {
@@ -181,6 +208,11 @@ std::vector<char> ParsableHeader(const std::string& cards, int records) {
             std::copy_backward(card + 9, card + 79, card + 80);
             card[9] = ' ';
         }
+        if (IsSipKeyword(std::string_view(card, 8)) &&
+            !HasNumber(std::string_view(card + 10, 70))) {
+            std::fill(card, card + 80, ' ');
+            continue;
+        }
         int i = 10;
         while (i < 80 && card[i] == ' ')
             ++i;
@@ -195,6 +227,10 @@ std::vector<char> ParsableHeader(const std::string& cards, int records) {
         }
         if (!closed) std::fill(card, card + 80, ' ');
     }
+    // An END card closes the header even when the cards given lack one (the FITS reader
+    // keeps its own; other callers may not).
+    const std::string end = std::string("END").append(77, ' ');
+    header.insert(header.end(), end.begin(), end.end());
     header.push_back('\0');
     return header;
 }
@@ -237,7 +273,7 @@ CelestialWcs::CelestialWcs(const std::string& cards, int width, int height)
     int rejected = 0;
     // Every informal form WCSLIB knows: PC00i00j, CD00i00j, EPOCH, RADECSYS, CROTAi, PROJPn,
     // and the SIP, TPV, DSS and WAT distortions.
-    if (wcspih(header.data(), records, WCSHDR_all, 0, &rejected, &impl->count, &impl->all) != 0)
+    if (wcspih(header.data(), records + 1, WCSHDR_all, 0, &rejected, &impl->count, &impl->all) != 0)
         return;
     for (int i = 0; i < impl->count; ++i)
         if (impl->all[i].alt[0] == ' ' || impl->all[i].alt[0] == '\0') impl->w = &impl->all[i];
