@@ -162,70 +162,88 @@ void DropScampParametersUnderSip(wcsprm& w) {
     w.flag = 0;
 }
 
-// A_p_q, B_p_q, AP_p_q, BP_p_q, A_ORDER, B_DMAX...: the keywords of the SIP distortion.
-bool IsSipKeyword(std::string_view key) {
-    while (!key.empty() && key.back() == ' ')
-        key.remove_suffix(1);
-    const std::size_t bar = key.find('_');
-    if (bar == std::string_view::npos) return false;
-    const std::string_view head = key.substr(0, bar);
-    return head == "A" || head == "B" || head == "AP" || head == "BP";
+// Keywords WCSLIB reads for a celestial system (the standard ones, the old forms and those of
+// the SIP, TPV, DSS and WAT distortions).
+bool IsCoordinateKeyword(std::string_view key) {
+    static constexpr std::string_view kPrefixes[] = {
+        "CTYPE",  "CRPIX", "CRVAL", "CDELT", "CROTA",   "CUNIT", "CD",      "PC",    "PV",
+        "PS",     "RADE",  "EQUI",  "EPOCH", "LONPOLE", "LATP",  "WCSAXES", "DP",    "DQ",
+        "CPDIS",  "CQDIS", "CPERR", "CQERR", "PLT",     "AMD",   "PPO",     "CNPIX", "XPIXEL",
+        "YPIXEL", "WAT",   "A_",    "B_",    "AP_",     "BP_"};
+    for (std::string_view prefix : kPrefixes)
+        if (key.substr(0, prefix.size()) == prefix) return true;
+    return false;
 }
 
-// A value field (after "= ") holding one number, with an optional comment after it.
-bool HasNumber(std::string_view field) {
-    field = field.substr(0, field.find('/'));
-    std::string text(field);
-    text.erase(0, text.find_first_not_of(' '));
-    text.erase(text.find_last_not_of(' ') + 1);
-    std::replace(text.begin(), text.end(), 'D', 'E');  // FITS writes exponents with D too
-    double v = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
-    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+// A value field (the 70 characters after "= ") as the standard writes one: a closed string,
+// T or F, a number or a complex pair, or nothing, then at most a comment after "/".
+bool IsWellFormedValue(std::string_view field) {
+    std::size_t i = field.find_first_not_of(' ');
+    if (i == std::string_view::npos) return true;
+    std::string_view rest;
+    if (field[i] == '\'') {
+        for (++i; i < field.size(); ++i) {
+            if (field[i] != '\'') continue;
+            if (i + 1 < field.size() && field[i + 1] == '\'') {
+                ++i;  // a doubled quote stands for one quote inside the string
+                continue;
+            }
+            break;
+        }
+        if (i >= field.size()) return false;  // left open
+        rest = field.substr(i + 1);
+    } else {
+        const std::size_t slash = field.find('/', i);
+        std::string text(field.substr(i, slash == std::string_view::npos ? slash : slash - i));
+        text.erase(text.find_last_not_of(' ') + 1);
+        rest = slash == std::string_view::npos ? std::string_view() : field.substr(slash);
+        if (text == "T" || text == "F") return true;
+        if (text.size() > 2 && text.front() == '(' && text.back() == ')') return true;
+        if (!text.empty() && text.front() == '+') text.erase(0, 1);
+        std::replace(text.begin(), text.end(), 'D', 'E');  // FITS writes exponents with D too
+        double v = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (text.empty() || error != std::errc() || end != text.data() + text.size()) return false;
+        return true;
+    }
+    const std::size_t next = rest.find_first_not_of(' ');
+    return next == std::string_view::npos || rest[next] == '/';
 }
 
-// The header as WCSLIB may be given it. Its parser copies string values into fixed-size
-// fields and overruns them on a quote left open at the end of a card, so such a card is
-// blanked (it can hold no coordinate keyword anyway); bytes that no FITS header may hold
-// become blanks too, and a value indicator lacking its blank gets one. A SIP coefficient
-// whose value is not a number makes the parser follow a null pointer: such a card is
-// blanked as well.
+// The header as WCSLIB may be given it, empty when it must not be parsed: bytes that no FITS
+// header may hold become blanks, a value indicator lacking its blank gets one, and values
+// that are not well formed are dealt with below.
 std::vector<char> ParsableHeader(const std::string& cards, int records) {
     std::vector<char> header(cards.begin(), cards.begin() + records * 80L);
     for (int r = 0; r < records; ++r) {
         char* card = header.data() + r * 80L;
         for (int i = 0; i < 80; ++i)
             if (card[i] < 0x20 || card[i] > 0x7E) card[i] = ' ';
-        if (card[8] != '=') continue;
-        if (card[9] != ' ') {
-            // "KEY     =value": the blank the standard puts after "=" is missing, which sends
-            // the parser's SIP translation through a null pointer. Given back when the card
-            // has room for it.
-            if (card[79] != ' ') {
-                std::fill(card, card + 80, ' ');
-                continue;
+        std::string_view key(card, 8);
+        key = key.substr(0, key.find(' '));
+        // WCSLIB's parser overruns its fields on a string left open and follows a null pointer
+        // on some malformed SIP cards. A malformed card of the coordinate system refuses the
+        // header (no position rather than one from the other cards); any other is blanked.
+        const bool coordinate = IsCoordinateKeyword(key);
+        bool wellFormed = card[8] == '=';
+        if (wellFormed && card[9] != ' ') {
+            // "KEY     =value": the blank the standard puts after "=" is missing. Given back
+            // when the card has room for it.
+            wellFormed = card[79] == ' ';
+            if (wellFormed) {
+                std::copy_backward(card + 9, card + 79, card + 80);
+                card[9] = ' ';
             }
-            std::copy_backward(card + 9, card + 79, card + 80);
-            card[9] = ' ';
         }
-        if (IsSipKeyword(std::string_view(card, 8)) &&
-            !HasNumber(std::string_view(card + 10, 70))) {
-            std::fill(card, card + 80, ' ');
-            continue;
+        if (wellFormed) {
+            const std::string_view field(card + 10, 70);
+            // A coordinate keyword without a value is as bad as one with a broken value.
+            wellFormed = IsWellFormedValue(field) &&
+                         (!coordinate || field.find_first_not_of(' ') != std::string_view::npos);
         }
-        int i = 10;
-        while (i < 80 && card[i] == ' ')
-            ++i;
-        if (i == 80 || card[i] != '\'') continue;
-        bool closed = false;
-        for (++i; i < 80 && !closed; ++i) {
-            if (card[i] != '\'') continue;
-            if (i + 1 < 80 && card[i + 1] == '\'')
-                ++i;  // a doubled quote stands for one quote inside the string
-            else
-                closed = true;
-        }
-        if (!closed) std::fill(card, card + 80, ' ');
+        if (wellFormed || (!coordinate && card[8] != '=')) continue;  // commentary cards
+        if (coordinate) return {};
+        std::fill(card, card + 80, ' ');
     }
     // An END card closes the header even when the cards given lack one (the FITS reader
     // keeps its own; other callers may not).
@@ -269,6 +287,7 @@ CelestialWcs::CelestialWcs(const std::string& cards, int width, int height)
     if (records == 0) return;
     // WCSLIB reads a writable copy; it never keeps it.
     std::vector<char> header = ParsableHeader(cards, records);
+    if (header.empty()) return;
     auto impl = std::make_shared<Impl>();
     int rejected = 0;
     // Every informal form WCSLIB knows: PC00i00j, CD00i00j, EPOCH, RADECSYS, CROTAi, PROJPn,
@@ -365,11 +384,12 @@ void ComputeSkyPosition(WcsInfo& wcs, const CelestialWcs& sky, const ZoomWindow&
     wcs.projection = sky.projection();
     // FITS pixel positions: columns from 1 at the left, rows from 1 at the bottom of the
     // file, which is the last row of the arrays.
-    const double x = zoom.colStart + (zoom.cols + 1) / 2.0;
-    const double y = imageHeight - zoom.rowStart - (zoom.rows - 1) / 2.0;
+    const double colStart = zoom.colStart, cols = zoom.cols;
+    const double x = colStart + (cols + 1) / 2.0;
+    const double y = static_cast<double>(imageHeight) - zoom.rowStart - (zoom.rows - 1.0) / 2.0;
     const auto centre = sky.j2000At(x, y);
-    const auto left = sky.j2000At(zoom.colStart + 0.5, y);
-    const auto right = sky.j2000At(zoom.colStart + zoom.cols + 0.5, y);
+    const auto left = sky.j2000At(colStart + 0.5, y);
+    const auto right = sky.j2000At(colStart + cols + 0.5, y);
     if (!centre || !left || !right) return;
     const double width = SkySeparation(*left, *right);
     if (!std::isfinite(width)) return;
