@@ -215,8 +215,7 @@ TEST(SkyPosition, MalformedCardsAreMendedOrLeftOut) {
     const ZoomWindow whole = Window(0, 512, 0, 512);
     WcsInfo sip;
     sip.headerCards = test::Card("CTYPE1", "'RA---TAN-SIP'") + raw("B_0_2   =1e-5") +
-                      raw("A_0_2   = 1e-5 x") + raw("CTYPE2  = 'DEC--TAN") +
-                      test::Card("END", "");
+                      raw("A_0_2   = 1e-5 x") + raw("CTYPE2  = 'DEC--TAN") + test::Card("END", "");
     ComputeSkyPosition(sip, whole, 512, 512);
     EXPECT_EQ(sip.fieldWidth, 0);
 
