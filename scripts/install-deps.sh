@@ -9,7 +9,7 @@ packages=(
   libgraphicsmagick++1-dev graphicsmagick
   libgtest-dev libgmock-dev libbenchmark-dev
   libcfitsio-dev zlib1g-dev libdeflate-dev libpng-dev python3 python3-erfa python3-pil python3-numpy
-  python3-astropy
+  wcslib-dev liberfa-dev python3-astropy
   qt6-translations-l10n
   xvfb xauth
   dpkg-dev file groff-base appstream desktop-file-utils

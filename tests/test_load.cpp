@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "PicFiles.h"
 #include "ViewerFixture.h"
 #include "base/Errors.h"
 #include "image/Readers.h"
@@ -265,4 +266,41 @@ TEST_F(Load, FolderListingFollowsMasks) {
     EXPECT_TRUE(MatchesMasks("x.JPEG", "*.jpg;*.jpeg"));
     EXPECT_FALSE(MatchesMasks("x.jpgx", "*.jpg"));
     EXPECT_TRUE(MatchesMasks("ab", "?b"));
+}
+
+// The sky position belongs to the file shown: in the caption and under the pointer for a FITS
+// file with a celestial system, gone for the next file without one.
+TEST_F(Load, SkyPositionFollowsTheFileShown) {
+    WriteFile(
+        dir.file("sky.fit"),
+        Cube(4, 3, 1,
+             {Card("CTYPE1", "'RA---TAN'"), Card("CTYPE2", "'DEC--TAN'"), Card("CRPIX1", "2.5"),
+              Card("CRPIX2", "2"), Card("CRVAL1", "150"), Card("CRVAL2", "30"),
+              Card("CD1_1", "-0.001"), Card("CD2_2", "0.001"), Card("RADESYS", "'FK5'")}));
+    WriteFile(dir.file("plain.fit"), Cube(4, 3, 1));
+    Bytes pic = PicHeader(4, 3, 2);
+    pic.resize(pic.size() + 24, 0);
+    WriteFile(dir.file("a.pic"), pic);
+
+    Click("sky.fit");
+    // The window's centre, FITS pixel (2.5, 2), is the reference pixel.
+    EXPECT_EQ(viewer->controls.status,
+              "sky.fit  4x3  16 bits T ar: 10h00m00.0s de:+30\xC2\xB0"
+              "00'00\" l:+00\xC2\xB0"
+              "00'14\"");
+    // The top left pixel is FITS pixel (1, 3), stored value number 8.
+    ASSERT_EQ(viewer->controls.previewWidth, 320);
+    viewer->previewMouseMove(0, 1, 1);
+    EXPECT_EQ(viewer->controls.readout,
+              "X:     0   Y:     0   I: 1008\nar: 10h00m00.4s de:+30\xC2\xB0"
+              "00'04\"");
+
+    for (const char* other : {"plain.fit", "a.pic"}) {
+        Click("sky.fit");
+        Click(other);
+        ASSERT_TRUE(viewer->image.loaded) << other;
+        EXPECT_EQ(viewer->controls.status.find(" ar:"), std::string::npos) << other;
+        viewer->previewMouseMove(0, 1, 1);
+        EXPECT_EQ(viewer->controls.readout.find("ar:"), std::string::npos) << other;
+    }
 }

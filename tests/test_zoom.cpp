@@ -111,30 +111,49 @@ TEST_F(Zoom, ReadoutText) {
     EXPECT_EQ(viewer->controls.readout, "X:    12   Y:     7   I: 1523.5");
     viewer->previewMouseMove(0, 13, 7);
     EXPECT_EQ(viewer->controls.readout, "X:    13   Y:     7   I: 0.25");
-    viewer->toggleFlipVertical();  // flipped: the readout mirrors the row
-    viewer->previewMouseMove(0, 12, 233);
+    viewer->toggleFlipVertical();  // flipped: preview row 232 shows image row 239 - 232
+    viewer->previewMouseMove(0, 12, 232);
     EXPECT_EQ(viewer->controls.readout, "X:    12   Y:     7   I: 1523.5");
 }
 
-// On a window of other proportions the readout scales y by cols / previewWidth and x by
-// rows / 240: one scale while the preview keeps the window's proportions, two once a very
-// wide window is capped at the widest preview (then neither follows the pointer).
-TEST_F(Zoom, ReadoutScaleOnNonSquareImages) {
-    // The preview keeps the window's proportions inside the 320 x 240 box, and the readout
-    // maps each axis through the preview's own size: the middle reads the middle.
+// The readout names the pixel drawn under the pointer: preview pixel x shows the window
+// column whose extent holds its middle, floor((x + 1/2) * cols / W), whatever the zoom, the
+// flips and the preview's fitted size.
+TEST_F(Zoom, ReadoutNamesThePixelDrawnUnderThePointer) {
     struct Case {
         int rows, cols, previewWidth, previewHeight, x, y;
         const char* readout;
     };
     for (const Case& t : {Case{50, 100, 320, 160, 160, 80, "X:    50   Y:    25   I: 250050"},
                           Case{100, 50, 120, 240, 60, 120, "X:    25   Y:    50   I: 500025"},
-                          Case{100, 4000, 320, 48, 160, 24, "X:  2000   Y:    50   I: 502000"}}) {
+                          Case{100, 4000, 320, 48, 160, 24, "X:  2006   Y:    51   I: 512006"},
+                          Case{100, 100, 240, 240, 138, 138, "X:    57   Y:    57   I: 570057"},
+                          Case{600, 600, 240, 240, 11, 77, "X:    28   Y:   193   I: 1930028"}}) {
         ShowImage(32, t.rows, t.cols, [](int r, int c) { return r * 10000 + c; });
         ASSERT_EQ(viewer->controls.previewWidth, t.previewWidth) << t.cols << " x " << t.rows;
         ASSERT_EQ(viewer->controls.previewHeight, t.previewHeight) << t.cols << " x " << t.rows;
         viewer->previewMouseMove(0, t.x, t.y);
         EXPECT_EQ(viewer->controls.readout, t.readout) << t.cols << " x " << t.rows;
     }
+
+    // Zoomed on 2 x 2 pixels, each drawn 120 preview pixels wide: the readout changes pixel
+    // where the drawing does, flipped or not.
+    ShowImage(32, 240, 320, [](int r, int c) { return r * 1000 + c; });
+    Drag(10, 20, 12, 22);
+    viewer->previewMouseDown(kLeftButton, 11, 21);
+    ASSERT_EQ(viewer->zoom.cols, 2);
+    ASSERT_EQ(viewer->controls.previewWidth, 240);
+    auto column = [this](int x) {
+        viewer->previewMouseMove(0, x, 100);
+        return viewer->controls.readout.substr(0, 8);
+    };
+    EXPECT_EQ(column(1), "X:    10");
+    EXPECT_EQ(column(119), "X:    10");
+    EXPECT_EQ(column(120), "X:    11");
+    EXPECT_EQ(column(239), "X:    11");
+    viewer->toggleFlipHorizontal();
+    EXPECT_EQ(column(119), "X:    11");
+    EXPECT_EQ(column(120), "X:    10");
 }
 
 TEST_F(Zoom, ReadoutUsesPhysicalValue) {
@@ -144,29 +163,16 @@ TEST_F(Zoom, ReadoutUsesPhysicalValue) {
     EXPECT_EQ(viewer->controls.readout, "X:     5   Y:     5   I: -32768");
 }
 
-// Preview positions map to image positions exactly, halves to even: 138 * 100 / 240 = 57.5
-// reads 58, 11 * 600 / 240 = 27.5 reads 28 and 77 * 600 / 240 = 192.5 reads 192.
-TEST_F(Zoom, ReadoutRoundsExactHalvesToEven) {
-    ShowImage(16, 100, 100, [](int r, int c) { return r * 100 + c; });
-    viewer->previewMouseMove(0, 138, 138);
-    EXPECT_EQ(viewer->controls.readout, "X:    58   Y:    58   I: 5858");
-    ShowImage(16, 600, 600, [](int, int) { return 1; });
-    viewer->zoomWhole();
-    viewer->previewMouseMove(0, 11, 77);
-    EXPECT_EQ(viewer->controls.readout.substr(0, 24), "X:    28   Y:   192   I:");
-}
-
 // A window wider than the box is read and zoomed through the preview's own width and height.
 TEST_F(Zoom, WideWindowMapsThroughThePreviewsOwnSides) {
     ShowImage(32, 200, 400, [](int r, int c) { return r * 1000 + c; });
     viewer->zoomWhole();
     ASSERT_EQ(viewer->controls.previewWidth, 320);
     ASSERT_EQ(viewer->controls.previewHeight, 160);
-    viewer->previewMouseMove(0, 318,
-                             2);  // 318 * 400 / 320 = 397.5 -> 398; 2 * 200 / 160 = 2.5 -> 2
-    EXPECT_EQ(viewer->controls.readout, "X:   398   Y:     2   I: 2398");
+    viewer->previewMouseMove(0, 318, 2);  // 318.5 * 400 / 320 = 398.1; 2.5 * 200 / 160 = 3.1
+    EXPECT_EQ(viewer->controls.readout, "X:   398   Y:     3   I: 3398");
     viewer->previewMouseMove(0, 10, 170);  // below the preview
-    EXPECT_EQ(viewer->controls.readout, "X:   398   Y:     2   I: 2398");
+    EXPECT_EQ(viewer->controls.readout, "X:   398   Y:     3   I: 3398");
     Drag(160, 80, 319, 159);
     viewer->previewMouseDown(kLeftButton, 200, 100);
     const ZoomWindow& z = viewer->zoom;

@@ -228,6 +228,7 @@ void ResetHeaderValues(ImageState& image, WcsInfo& wcs) {
     wcs.hasCdelt = wcs.hasCd = wcs.hasPc = false;
     wcs.equinox = 0;
     wcs.radecsys.clear();
+    wcs.headerCards.clear();
 }
 
 using detail::PlaneStats;
@@ -432,6 +433,7 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
         read.info.dataOffset = blocks * kBlockSize;
         const char* text = reinterpret_cast<const char*>(block.data());
         for (int i = 0; i < kCardsPerBlock; ++i) {
+            if (!read.end) wcs.headerCards.append(text + i * kCardSize, kCardSize);
             if (!read.apply(std::string_view(text + i * kCardSize, kCardSize))) {
                 read.refuse();
                 return read.info;

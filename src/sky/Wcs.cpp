@@ -1,236 +1,406 @@
 #include "sky/Wcs.h"
 
-#include <cmath>
-#include <limits>
-#include <numbers>
+#include <dis.h>
+#include <erfa.h>
+#include <erfam.h>
+#include <wcs.h>
+#include <wcsfix.h>
+#include <wcshdr.h>
+#include <wcsmath.h>
 
-#include "base/NumberText.h"
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
 #include "sky/SkyLib.h"
 
 namespace pelorin {
 
 namespace {
 
-constexpr double kRadPerDeg = std::numbers::pi / 180.0;
-constexpr double kDegPerRad = 180.0 / std::numbers::pi;
+constexpr double kMasToRad = ERFA_DAS2R / 1000.0;
 
-constexpr double kJ2000 = 2451545.0;
-constexpr double kB1900 = 2415020.3135;
-constexpr double kTropicalCentury = 36524.2199;
-constexpr double kJulianCentury = 36525.0;
+// The frames a header can state for its equatorial axes, and galactic axes.
+enum class Frame { kIcrs, kFk5, kFk4, kFk4NoE, kGalactic };
 
-// The B1950 galactic pole and the galactic longitude of the north celestial pole.
-constexpr double kGalacticPoleRa = 192.25;
-constexpr double kGalacticPoleDec = 27.4;
-constexpr double kNorthPoleLongitude = 123.0;
-
-double SinD(double a) {
-    return std::sin(a * kRadPerDeg);
-}
-double CosD(double a) {
-    return std::cos(a * kRadPerDeg);
-}
-double TanD(double a) {
-    return std::tan(a * kRadPerDeg);
-}
-double Atan2D(double y, double x) {
-    return std::atan2(y, x) * kDegPerRad;
-}
-// The sine of a declination computed from a rotation can come out a rounding step beyond
-// ±1 at the poles; asin would then give NaN instead of ±90°.
-double AsinD(double x) {
-    if (x > 1.0) x = 1.0;
-    if (x < -1.0) x = -1.0;
-    return std::asin(x) * kDegPerRad;
-}
-
-// Characters `from` to `from` + count - 1 (1-based) of a text, shorter when the text ends
-// before.
-std::string Chars(const std::string& s, std::size_t from, std::size_t count) {
-    if (from < 1 || from > s.size()) return {};
-    return s.substr(from - 1, count);
+// Reads the frame the way the FITS standard defines its defaults (and astropy applies them):
+// no RADESYS means ICRS without an equinox, FK4 with one before 1984, FK5 from 1984 on; FK4
+// without an equinox is B1950, FK5 J2000. False for frames we cannot place.
+bool FrameOf(const wcsprm& w, Frame& frame, double& equinox) {
+    const std::string lng(w.ctype[w.lng], 4);
+    const std::string lat(w.ctype[w.lat], 4);
+    if (lng == "GLON" && lat == "GLAT") {
+        // RADESYS and EQUINOX describe equatorial axes only.
+        frame = Frame::kGalactic;
+        return true;
+    }
+    if (lng != "RA--" || lat != "DEC-") return false;
+    equinox = w.equinox;
+    const bool noEquinox = undefined(equinox) || !std::isfinite(equinox);
+    std::string system(w.radesys);
+    if (system.empty()) system = noEquinox ? "ICRS" : equinox < 1984.0 ? "FK4" : "FK5";
+    if (system == "ICRS") {
+        frame = Frame::kIcrs;  // no equinox
+        return true;
+    }
+    if (system == "FK5") {
+        frame = Frame::kFk5;
+        if (noEquinox) equinox = 2000.0;
+    } else if (system == "FK4" || system == "FK4-NO-E") {
+        frame = system == "FK4" ? Frame::kFk4 : Frame::kFk4NoE;
+        if (noEquinox) equinox = 1950.0;
+    } else {
+        return false;  // apparent places and the like need more than the header gives
+    }
+    // An equinox that is no year at all cannot be precessed from.
+    return std::isfinite(equinox) && std::fabs(equinox) < 1e5;
 }
 
-// An angle brought into [0, 360). The remainder of a + 360 is what the precession has
-// always used (exact for anything above -360); the two corrections catch angles further
-// below and a remainder that rounds to -0 or to 360.
-double WrapDegrees(double a) {
-    double r = Remainder(a + 360.0, 360.0);
-    if (r < 0) r += 360.0;
-    if (r >= 360.0) r -= 360.0;
-    return r;
+// The frame bias between ICRS and FK5 J2000 (USNO circular 179), as astropy applies it.
+void IcrsToFk5(double p[3]) {
+    double r[3][3];
+    eraIr(r);
+    eraRz(-22.9 * kMasToRad, r);
+    eraRy(9.1 * kMasToRad, r);
+    eraRx(19.9 * kMasToRad, r);
+    eraRxp(r, p, p);
 }
 
-double WrapHours(double h) {
-    double r = std::fmod(h, 24.0);
-    if (r < 0) r += 24.0;
-    if (r >= 24.0) r -= 24.0;  // a tiny negative value plus 24 rounds to 24
-    return r;
+// IAU 2006 precession from the mean equator and equinox of Julian epoch `epoch` to J2000.
+void Fk5ToJ2000(double epoch, double p[3]) {
+    if (epoch == 2000.0) return;
+    double d1 = 0, d2 = 0;
+    eraEpj2jd(epoch, &d1, &d2);
+    double rb[3][3], rp[3][3], rbp[3][3];
+    eraBp06(d1, d2, rb, rp, rbp);
+    eraTrxp(rp, p, p);
 }
 
-// Rotation of (ra, dec) by the three precession angles (degrees).
-void Rotate(double& raHours, double& decDegrees, double zeta, double z, double theta) {
-    const double alpha = raHours * 15.0;
-    const double delta = decDegrees;
-    const double f = CosD(delta) * SinD(alpha + zeta);
-    const double g = CosD(theta) * CosD(delta) * CosD(alpha + zeta) - SinD(theta) * SinD(delta);
-    const double k = SinD(theta) * CosD(delta) * CosD(alpha + zeta) + CosD(theta) * SinD(delta);
-    decDegrees = AsinD(k);
-    raHours = WrapDegrees(Atan2D(f, g) + z) / 15.0;
+// The E-terms of aberration that FK4 positions include: the vector eraFk45z takes out.
+struct ETerms {
+    double a[3] = {-1.62557e-6, -0.31919e-6, -0.13843e-6};
+};
+
+void RemoveETerms(double p[3]) {
+    ETerms e;
+    double q[3];
+    const double w = eraPdp(p, e.a);
+    for (int i = 0; i < 3; ++i)
+        q[i] = p[i] - e.a[i] + w * p[i];
+    double modulus = 0;
+    eraPn(q, &modulus, p);
 }
 
-enum class SkySystem { kNone, kEquatorial, kGalactic };
-
-SkySystem SystemOf(const WcsInfo& wcs) {
-    // The values keep their FITS quotes: characters 2 to 5 are the first four letters.
-    const std::string t1 = Chars(wcs.ctype1, 2, 4);
-    const std::string t2 = Chars(wcs.ctype2, 2, 4);
-    if (t1 == "RA--" && t2 == "DEC-") return SkySystem::kEquatorial;
-    if (t1 == "GLON" && t2 == "GLAT") return SkySystem::kGalactic;
-    return SkySystem::kNone;
+// The inverse of RemoveETerms, by fixed-point iteration (it converges at once: the terms are
+// a millionth of the vector).
+void AddETerms(double p[3]) {
+    ETerms e;
+    double q[3] = {p[0], p[1], p[2]};
+    for (int n = 0; n < 10; ++n) {
+        const double w = 1.0 + eraPdp(e.a, q);
+        for (int i = 0; i < 3; ++i)
+            q[i] = (e.a[i] + p[i]) / w;
+    }
+    double modulus = 0;
+    eraPn(q, &modulus, p);
 }
 
-char ProjectionLetter(const std::string& ctype1) {
-    const std::string code = Chars(ctype1, 6, 4);
-    if (code == "-TAN") return 'T';
-    if (code == "-SIN") return 'S';
-    if (code == "-CAR") return 'C';
-    return 'A';  // "-ARC" and every code we do not know
+// Newcomb's precession of FK4 (without E-terms) from Besselian epoch e1 to e2.
+void PrecessFk4(double e1, double e2, double p[3]) {
+    const double t1 = (e1 - 1850.0) / 1000.0;
+    const double dt = (e2 - e1) / 1000.0;
+    const double zeta1 = 23035.545 + 139.720 * t1 + 0.060 * t1 * t1;
+    const double zeta = ((17.995 * dt + (30.240 - 0.27 * t1)) * dt + zeta1) * dt;
+    const double z = ((18.325 * dt + (109.480 + 0.39 * t1)) * dt + zeta1) * dt;
+    const double theta1 = 20051.12 - 85.29 * t1 - 0.37 * t1 * t1;
+    const double theta = ((-41.8 * dt + (-42.65 - 0.37 * t1)) * dt + theta1) * dt;
+    double r[3][3];
+    eraIr(r);
+    eraRz(-zeta * ERFA_DAS2R, r);
+    eraRy(theta * ERFA_DAS2R, r);
+    eraRz(-z * ERFA_DAS2R, r);
+    eraRxp(r, p, p);
+}
+
+// FK4 at Besselian equinox `equinox` (with or without the E-terms) to FK5 J2000: brought to
+// B1950 within FK4 first, then through eraFk45z, with the equinox as the epoch of observation
+// since a header states no other.
+void Fk4ToFk5(double equinox, bool withETerms, double p[3]) {
+    if (equinox != 1950.0 || !withETerms) {
+        if (withETerms) RemoveETerms(p);
+        if (equinox != 1950.0) PrecessFk4(equinox, 1950.0, p);
+        AddETerms(p);
+    }
+    double ra = 0, dec = 0;
+    eraC2s(p, &ra, &dec);
+    double ra2000 = 0, dec2000 = 0;
+    eraFk45z(ra, dec, equinox, &ra2000, &dec2000);
+    eraS2c(ra2000, dec2000, p);
+}
+
+// Headers converted from SCAMP's distortion (PVi_m on a TAN projection) to SIP often keep the
+// PVi_m cards, which WCSLIB then refuses as TAN parameters. As astropy does, they are dropped
+// when SIP is there, unless radial terms show that they mean something else.
+void DropScampParametersUnderSip(wcsprm& w) {
+    if (w.npv == 0 || !w.lin.dispre || !w.lin.dispre->dtype) return;
+    bool sip = false;
+    for (int i = 0; i < w.naxis; ++i)
+        sip = sip || std::string(w.lin.dispre->dtype[i]) == "SIP";
+    if (!sip) return;
+    for (int k = 0; k < w.npv; ++k) {
+        int maxM = 0;
+        for (int l = 0; l < w.npv; ++l)
+            if (w.pv[l].i == w.pv[k].i) maxM = std::max(maxM, w.pv[l].m);
+        const int m = w.pv[k].m;
+        if ((m == 3 || m == 11 || m == 23 || m == 39) && m < maxM) return;
+    }
+    w.npv = 0;
+    w.flag = 0;
+}
+
+// Keywords WCSLIB reads for a celestial system (the standard ones, the old forms and those of
+// the SIP, TPV, DSS and WAT distortions).
+bool IsCoordinateKeyword(std::string_view key) {
+    static constexpr std::string_view kPrefixes[] = {
+        "CTYPE",  "CRPIX", "CRVAL", "CDELT", "CROTA",   "CUNIT", "CD",      "PC",    "PV",
+        "PS",     "RADE",  "EQUI",  "EPOCH", "LONPOLE", "LATP",  "WCSAXES", "DP",    "DQ",
+        "CPDIS",  "CQDIS", "CPERR", "CQERR", "PLT",     "AMD",   "PPO",     "CNPIX", "XPIXEL",
+        "YPIXEL", "WAT",   "A_",    "B_",    "AP_",     "BP_"};
+    for (std::string_view prefix : kPrefixes)
+        if (key.substr(0, prefix.size()) == prefix) return true;
+    return false;
+}
+
+// A value field (the 70 characters after "= ") as the standard writes one: a closed string,
+// T or F, a number or a complex pair, or nothing, then at most a comment after "/".
+bool IsWellFormedValue(std::string_view field) {
+    std::size_t i = field.find_first_not_of(' ');
+    if (i == std::string_view::npos) return true;
+    std::string_view rest;
+    if (field[i] == '\'') {
+        for (++i; i < field.size(); ++i) {
+            if (field[i] != '\'') continue;
+            if (i + 1 < field.size() && field[i + 1] == '\'') {
+                ++i;  // a doubled quote stands for one quote inside the string
+                continue;
+            }
+            break;
+        }
+        if (i >= field.size()) return false;  // left open
+        rest = field.substr(i + 1);
+    } else {
+        const std::size_t slash = field.find('/', i);
+        std::string text(field.substr(i, slash == std::string_view::npos ? slash : slash - i));
+        text.erase(text.find_last_not_of(' ') + 1);
+        rest = slash == std::string_view::npos ? std::string_view() : field.substr(slash);
+        if (text == "T" || text == "F") return true;
+        if (text.size() > 2 && text.front() == '(' && text.back() == ')') return true;
+        if (!text.empty() && text.front() == '+') text.erase(0, 1);
+        std::replace(text.begin(), text.end(), 'D', 'E');  // FITS writes exponents with D too
+        double v = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (text.empty() || error != std::errc() || end != text.data() + text.size()) return false;
+        return true;
+    }
+    const std::size_t next = rest.find_first_not_of(' ');
+    return next == std::string_view::npos || rest[next] == '/';
+}
+
+// The header as WCSLIB may be given it, empty when it must not be parsed: bytes that no FITS
+// header may hold become blanks, a value indicator lacking its blank gets one, and values
+// that are not well formed are dealt with below.
+std::vector<char> ParsableHeader(const std::string& cards, int records) {
+    std::vector<char> header(cards.begin(), cards.begin() + records * 80L);
+    for (int r = 0; r < records; ++r) {
+        char* card = header.data() + r * 80L;
+        for (int i = 0; i < 80; ++i)
+            if (card[i] < 0x20 || card[i] > 0x7E) card[i] = ' ';
+        std::string_view key(card, 8);
+        key = key.substr(0, key.find(' '));
+        // WCSLIB's parser overruns its fields on a string left open and follows a null pointer
+        // on some malformed SIP cards. A malformed card of the coordinate system refuses the
+        // header (no position rather than one from the other cards); any other is blanked.
+        const bool coordinate = IsCoordinateKeyword(key);
+        bool wellFormed = card[8] == '=';
+        if (wellFormed && card[9] != ' ') {
+            // "KEY     =value": the blank the standard puts after "=" is missing. Given back
+            // when the card has room for it.
+            wellFormed = card[79] == ' ';
+            if (wellFormed) {
+                std::copy_backward(card + 9, card + 79, card + 80);
+                card[9] = ' ';
+            }
+        }
+        if (wellFormed) {
+            const std::string_view field(card + 10, 70);
+            // A coordinate keyword without a value is as bad as one with a broken value.
+            wellFormed = IsWellFormedValue(field) &&
+                         (!coordinate || field.find_first_not_of(' ') != std::string_view::npos);
+        }
+        if (wellFormed || (!coordinate && card[8] != '=')) continue;  // commentary cards
+        if (coordinate) return {};
+        std::fill(card, card + 80, ' ');
+    }
+    // An END card closes the header even when the cards given lack one (the FITS reader
+    // keeps its own; other callers may not).
+    const std::string end = std::string("END").append(77, ' ');
+    header.insert(header.end(), end.begin(), end.end());
+    header.push_back('\0');
+    return header;
 }
 
 }  // namespace
 
-double JulianDate(int year, int month, int day, double hour) {
-    // 64-bit arithmetic: the year comes from a header and year - 1 must not overflow.
-    long long y = year;
-    long long m = month;
-    if (m <= 2) {
-        y -= 1;
-        m += 12;
+double SkySeparation(const SkyPoint& a, const SkyPoint& b) {
+    return eraSeps(a.raHours * 15.0 * ERFA_DD2R, a.decDegrees * ERFA_DD2R,
+                   b.raHours * 15.0 * ERFA_DD2R, b.decDegrees * ERFA_DD2R) *
+           ERFA_DR2D;
+}
+
+struct CelestialWcs::Impl {
+    wcsprm* all = nullptr;
+    int count = 0;
+    wcsprm* w = nullptr;  // the primary system among `all`
+    Frame frame = Frame::kIcrs;
+    double equinox = 2000.0;
+
+    Impl() = default;
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+    ~Impl() {
+        if (all) wcsvfree(&count, &all);
     }
-    double b = 0;
-    if (y > 1582) {
-        const long long a = y / 100;
-        b = static_cast<double>(2 - a + a / 4);
-    }
-    const double yr = static_cast<double>(y);
-    const double n1 = y < 0 ? std::trunc(365.25 * yr - 0.75) : std::trunc(365.25 * yr);
-    const double n2 = std::trunc(30.6001 * static_cast<double>(m + 1));
-    return n2 + n1 + day + 1720994.5 + b + hour / 24.0;
-}
+};
 
-void GalacticToEquatorial(double l, double b, double& raHours, double& decDegrees) {
-    const double dl = l - kNorthPoleLongitude;
-    const double alpha =
-        (kGalacticPoleRa - 180.0) +
-        Atan2D(SinD(dl), CosD(dl) * SinD(kGalacticPoleDec) - TanD(b) * CosD(kGalacticPoleDec));
-    const double delta =
-        AsinD(SinD(b) * SinD(kGalacticPoleDec) + CosD(b) * CosD(kGalacticPoleDec) * CosD(dl));
-    raHours = alpha / 15.0;
-    decDegrees = delta;
-}
+CelestialWcs::CelestialWcs() = default;
+CelestialWcs::~CelestialWcs() = default;
+CelestialWcs::CelestialWcs(const CelestialWcs&) = default;
+CelestialWcs& CelestialWcs::operator=(const CelestialWcs&) = default;
 
-void PrecessFK4(double& raHours, double& decDegrees, double jd0, double jd1) {
-    const double t0 = (jd0 - kB1900) / kTropicalCentury;
-    const double t = (jd1 - jd0) / kTropicalCentury;
-    const double zeta = ((2304.250 + 1.396 * t0) + (0.302 + 0.018 * t) * t) * t;
-    const double z = zeta + (0.791 + t / 1000.0) * t * t;
-    const double theta = (2004.682 - 0.853 * t0 - (0.426 + 0.042 * t) * t) * t;
-    Rotate(raHours, decDegrees, zeta / 3600.0, z / 3600.0, theta / 3600.0);
-}
-
-void PrecessFK5(double& raHours, double& decDegrees, double jd0, double jd1) {
-    const double tc = (jd0 - kJ2000) / kJulianCentury;
-    const double t = (jd1 - jd0) / kJulianCentury;
-    const double w = 2306.2181 + 1.39656 * tc - 0.000139 * tc * tc;
-    const double zeta = w * t + (0.30188 - 0.000344 * tc) * t * t + 0.017998 * t * t * t;
-    const double z = w * t + (1.09468 + 0.000066 * tc) * t * t + 0.018203 * t * t * t;
-    const double theta = (2004.3109 - 0.85330 * tc - 0.000217 * tc * tc) * t -
-                         (0.42665 + 0.000217 * tc) * t * t - 0.041833 * t * t * t;
-    Rotate(raHours, decDegrees, zeta / 3600.0, z / 3600.0, theta / 3600.0);
-}
-
-void ComputeSkyPosition(WcsInfo& wcs, const ZoomWindow& zoom, int imageHeight) {
-    wcs.fieldWidth = 0;
-    const SkySystem system = SystemOf(wcs);
-    if (system == SkySystem::kNone) return;
-    // The projection only names the letter of the caption: the offsets below are linear
-    // whatever it is.
-    wcs.projection = ProjectionLetter(wcs.ctype1);
-
-    // Offsets of the window centre from the reference pixel. Rows are counted from the
-    // bottom of the image: row 0 of the arrays is the top of the display and the last row
-    // of the file.
-    const double dx = static_cast<double>(zoom.colStart) + zoom.cols / 2.0 - wcs.crpix1;
-    const double dy =
-        (static_cast<double>(imageHeight) - zoom.rowStart) - zoom.rows / 2.0 - wcs.crpix2;
-
-    double p = 0;  // first axis, degrees
-    double q = 0;  // second axis, degrees
-    double width = 0;
-    if (wcs.hasPc) {
-        const double u = wcs.pc1_1 * dx + wcs.pc1_2 * dy;
-        const double v = wcs.pc2_1 * dx + wcs.pc2_2 * dy;
-        q = v * wcs.cdelt2 + wcs.crval2;
-        p = u * wcs.cdelt1 / CosD(q) + wcs.crval1;
-        width = std::fabs(zoom.cols * wcs.cdelt1);
-    } else if (wcs.hasCd) {
-        const double u = wcs.cd1_1 * dx + wcs.cd1_2 * dy;
-        const double v = wcs.cd2_1 * dx + wcs.cd2_2 * dy;
-        q = wcs.crval2 + v;
-        p = u / CosD(q) + wcs.crval1;
-        width = std::fabs(zoom.cols * wcs.cd1_1);
-    } else if (wcs.hasCdelt) {
-        const double rho = -wcs.crota2;
-        const double u = wcs.cdelt1 * dx * CosD(rho) + wcs.cdelt2 * dy * SinD(rho);
-        const double v = wcs.cdelt2 * dy * CosD(rho) - wcs.cdelt1 * dx * SinD(rho);
-        q = wcs.crval2 + v;
-        p = u / CosD(q) + wcs.crval1;
-        width = std::fabs(zoom.cols * wcs.cdelt1);
-    } else {
+CelestialWcs::CelestialWcs(const std::string& cards, int width, int height)
+    : cards_(cards), width_(width), height_(height) {
+    const int records = static_cast<int>(cards.size() / 80);
+    if (records == 0) return;
+    // WCSLIB reads a writable copy; it never keeps it.
+    std::vector<char> header = ParsableHeader(cards, records);
+    if (header.empty()) return;
+    auto impl = std::make_shared<Impl>();
+    int rejected = 0;
+    // Every informal form WCSLIB knows: PC00i00j, CD00i00j, EPOCH, RADECSYS, CROTAi, PROJPn,
+    // and the SIP, TPV, DSS and WAT distortions.
+    if (wcspih(header.data(), records + 1, WCSHDR_all, 0, &rejected, &impl->count, &impl->all) != 0)
         return;
-    }
+    for (int i = 0; i < impl->count; ++i)
+        if (impl->all[i].alt[0] == ' ' || impl->all[i].alt[0] == '\0') impl->w = &impl->all[i];
+    if (!impl->w) return;
+    wcsprm& w = *impl->w;
+    DropScampParametersUnderSip(w);
+    // The fixes astropy applies too: old date forms, units, NCP and GLS, the CD matrix with a
+    // missing row, cylindrical projections referred elsewhere.
+    std::vector<int> naxis(static_cast<std::size_t>(std::max(w.naxis, 2)), 1);
+    naxis[0] = width;
+    naxis[1] = height;
+    int fixes[NWCSFIX];
+    wcsfix(0, naxis.data(), &w, fixes);
+    if (wcsset(&w) != 0) return;
+    // The celestial axes must be the image's own two axes.
+    if (w.lng < 0 || w.lat < 0 || w.lng > 1 || w.lat > 1) return;
+    if (!FrameOf(w, impl->frame, impl->equinox)) return;
+    impl_ = std::move(impl);
+}
 
-    double ra = 0;
-    double dec = 0;
-    bool positionKnown = true;
-    if (system == SkySystem::kEquatorial) {
-        ra = p / 15.0;
-        dec = q;
-        if (wcs.equinox != 2000.0) {
-            // The starting equinox as a date: the year, and the fraction of the year as a
-            // month (a whole year gives month 0, December of the year before).
-            const double year = std::trunc(wcs.equinox);
-            if (std::fabs(year) <= static_cast<double>(std::numeric_limits<int>::max())) {
-                const double frac = wcs.equinox - year;
-                const int month = static_cast<int>(RoundHalfEven(frac * 12.0));
-                const double jd0 = JulianDate(static_cast<int>(year), month, 1, 0.0);
-                if (Chars(wcs.radecsys, 2, 3) == "FK4")
-                    PrecessFK4(ra, dec, jd0, kJ2000);
-                else
-                    PrecessFK5(ra, dec, jd0, kJ2000);
-            } else {
-                // Not a year at all (NaN, infinite or beyond any calendar): no position
-                // rather than an unprecessed one passed off as J2000.
-                positionKnown = false;
-            }
-        }
+bool CelestialWcs::readFrom(const std::string& cards, int width, int height) const {
+    return width == width_ && height == height_ && cards == cards_;
+}
+
+char CelestialWcs::projection() const {
+    if (!impl_) return '-';
+    const std::string code = impl_->w->cel.prj.code;
+    if (code == "TAN") return 'T';
+    if (code == "SIN") return 'S';
+    if (code == "CAR") return 'C';
+    return 'A';
+}
+
+std::optional<SkyPoint> CelestialWcs::j2000At(double x, double y) const {
+    if (!impl_ || !std::isfinite(x) || !std::isfinite(y)) return std::nullopt;
+    wcsprm& w = *impl_->w;
+    const auto n = static_cast<std::size_t>(w.naxis);
+    // Axes beyond the image's two (a cube's third) at their first pixel.
+    std::vector<double> pixel(n, 1.0), image(n), world(n);
+    pixel[0] = x;
+    pixel[1] = y;
+    double phi = 0, theta = 0;
+    int status = 0;
+    if (wcsp2s(&w, 1, w.naxis, pixel.data(), image.data(), &phi, &theta, world.data(), &status) !=
+            0 ||
+        status != 0)
+        return std::nullopt;
+    const double lng = world[static_cast<std::size_t>(w.lng)];
+    const double lat = world[static_cast<std::size_t>(w.lat)];
+    if (!std::isfinite(lng) || !std::isfinite(lat)) return std::nullopt;
+
+    double p[3];
+    if (impl_->frame == Frame::kGalactic) {
+        // Galactic coordinates are defined against FK5 J2000 by the pole and node ERFA uses.
+        double ra = 0, dec = 0;
+        eraG2icrs(lng * ERFA_DD2R, lat * ERFA_DD2R, &ra, &dec);
+        eraS2c(ra, dec, p);
     } else {
-        // The galactic conversion gives B1950 (FK4) coordinates, and galactic coordinates
-        // carry no equinox of their own: precess from 1950 with the FK4 angles whatever the
-        // header's EQUINOX and RADECSYS say.
-        GalacticToEquatorial(p, q, ra, dec);
-        PrecessFK4(ra, dec, JulianDate(1950, 0, 1, 0.0), kJ2000);
+        eraS2c(lng * ERFA_DD2R, lat * ERFA_DD2R, p);
+        switch (impl_->frame) {
+            case Frame::kIcrs:
+                IcrsToFk5(p);
+                break;
+            case Frame::kFk5:
+                Fk5ToJ2000(impl_->equinox, p);
+                break;
+            case Frame::kFk4:
+                Fk4ToFk5(impl_->equinox, true, p);
+                break;
+            case Frame::kFk4NoE:
+                Fk4ToFk5(impl_->equinox, false, p);
+                break;
+            case Frame::kGalactic:
+                break;
+        }
     }
+    double ra = 0, dec = 0;
+    eraC2s(p, &ra, &dec);
+    SkyPoint s{eraAnp(ra) * ERFA_DR2D / 15.0, dec * ERFA_DR2D};
+    if (!(s.raHours >= 0.0 && s.raHours < 24.0)) s.raHours = 0.0;  // 24 h by rounding
+    if (!std::isfinite(s.decDegrees)) return std::nullopt;
+    return s;
+}
 
-    // The caption always reads a right ascension between 0 h and 24 h, also for fields
-    // whose offset crosses 0 h or the pole.
-    ra = WrapHours(ra);
+void ComputeSkyPosition(WcsInfo& wcs, const CelestialWcs& sky, const ZoomWindow& zoom,
+                        int imageHeight) {
+    wcs.fieldWidth = 0;
+    if (!sky.valid()) return;
+    wcs.projection = sky.projection();
+    // FITS pixel positions: columns from 1 at the left, rows from 1 at the bottom of the
+    // file, which is the last row of the arrays.
+    const double colStart = zoom.colStart, cols = zoom.cols;
+    const double x = colStart + (cols + 1) / 2.0;
+    const double y = static_cast<double>(imageHeight) - zoom.rowStart - (zoom.rows - 1.0) / 2.0;
+    const auto centre = sky.j2000At(x, y);
+    const auto left = sky.j2000At(colStart + 0.5, y);
+    const auto right = sky.j2000At(colStart + cols + 0.5, y);
+    if (!centre || !left || !right) return;
+    const double width = SkySeparation(*left, *right);
+    if (!std::isfinite(width)) return;
+    wcs.centreRa = centre->raHours;
+    wcs.centreDec = centre->decDegrees;
+    wcs.fieldWidth = width;
+}
 
-    wcs.centreRa = ra;
-    wcs.centreDec = dec;
-    const bool finite = std::isfinite(ra) && std::isfinite(dec) && std::isfinite(width);
-    wcs.fieldWidth = positionKnown && finite ? width : 0.0;
+void ComputeSkyPosition(WcsInfo& wcs, const ZoomWindow& zoom, int imageWidth, int imageHeight) {
+    ComputeSkyPosition(wcs, CelestialWcs(wcs.headerCards, imageWidth, imageHeight), zoom,
+                       imageHeight);
 }
 
 std::string SkySuffix(const WcsInfo& wcs) {
@@ -244,6 +414,12 @@ std::string SkySuffix(const WcsInfo& wcs) {
     s += " l:";
     s += Degrees(wcs.fieldWidth);
     return s;
+}
+
+std::string PixelSkyText(const CelestialWcs& sky, int imageHeight, int row, int col) {
+    const auto at = sky.j2000At(col + 1.0, static_cast<double>(imageHeight) - row);
+    if (!at) return {};
+    return "ar:" + Hours(at->raHours) + " de:" + Degrees(at->decDegrees);
 }
 
 }  // namespace pelorin

@@ -1,40 +1,73 @@
-// World coordinates of the shown field: the sky position of the centre of the zoom window
-// and its width, from the coordinate keywords of a FITS header, with the conversion of
-// galactic coordinates and the precession to J2000.0. Angles are degrees, right ascensions
-// hours; radians appear only inside the trigonometric calls.
+// World coordinates of the shown field. WCSLIB reads the celestial coordinate system of the
+// image's header cards (every projection, the matrix forms old and new, SIP, TPV and DSS
+// distortions) and turns pixel positions into sky positions; ERFA brings them into the FK5
+// system at equinox J2000.0, the one the caption and the readout give. Neither library shows
+// through this header. Angles are degrees, right ascensions hours.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "image/ImageModel.h"
 
 namespace pelorin {
 
-// Julian date of a calendar date (year, month, day, hour of the day). Months 1 and 2 count
-// as months 13 and 14 of the year before, so month 0 means December of the year before;
-// years up to 1582 are taken in the Julian calendar, later ones in the Gregorian; year 0 is
-// 1 BC and negative years continue from there.
-double JulianDate(int year, int month, int day, double hour);
+// A position in FK5 J2000: right ascension in [0, 24) h, declination in degrees.
+struct SkyPoint {
+    double raHours = 0;
+    double decDegrees = 0;
+};
 
-// Galactic longitude and latitude (degrees) to B1950 right ascension (hours) and
-// declination (degrees). The right ascension is not wrapped: it lies in
-// (-167.75°, 192.25°] / 15.
-void GalacticToEquatorial(double l, double b, double& raHours, double& decDegrees);
+// Angle between two positions, in degrees.
+double SkySeparation(const SkyPoint& a, const SkyPoint& b);
 
-// Precession of a position from the equinox of Julian date jd0 to that of jd1, with
-// Newcomb's angles (FK4 system) or the IAU 1976 angles (FK5 system). The right ascension
-// comes back in [0, 24).
-void PrecessFK4(double& raHours, double& decDegrees, double jd0, double jd1);
-void PrecessFK5(double& raHours, double& decDegrees, double jd0, double jd1);
+// The celestial coordinate system of one header. Empty (valid() false) when the header has
+// none that can be trusted: no celestial axes along the image's two axes, a header WCSLIB
+// refuses, or a frame we cannot take to FK5 J2000. Copies share the parsed system.
+class CelestialWcs {
+  public:
+    CelestialWcs();
+    // `cards`: the header as 80-character cards one after the other; width and height: the
+    // image's size (WCSLIB's fixes of cylindrical projections look at it).
+    CelestialWcs(const std::string& cards, int width, int height);
+    ~CelestialWcs();
+    CelestialWcs(const CelestialWcs&);
+    CelestialWcs& operator=(const CelestialWcs&);
 
-// Sky position of the centre of the zoom window and width of the window: sets
-// wcs.projection, centreRa (hours, J2000.0, in [0, 24)), centreDec and fieldWidth. A
-// fieldWidth of 0 means that there is nothing to show: no or unknown coordinate types, no
-// scale keywords, a zero scale, or a position that cannot be computed.
-void ComputeSkyPosition(WcsInfo& wcs, const ZoomWindow& zoom, int imageHeight);
+    bool valid() const { return impl_ != nullptr; }
+    // What it was read from, so that a holder can tell whether it still describes an image.
+    bool readFrom(const std::string& cards, int width, int height) const;
+    // The caption's letter for the projection: 'T' (TAN), 'S' (SIN), 'C' (CAR), 'A' else.
+    char projection() const;
+    // The FK5 J2000 position of a FITS pixel position (1-based, y up: pixel (1, 1) is the
+    // bottom left pixel of the file). Empty when the position is off the projection.
+    std::optional<SkyPoint> j2000At(double x, double y) const;
+
+  private:
+    struct Impl;
+    std::shared_ptr<Impl> impl_;
+    std::string cards_;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+// Sky position of the centre of the zoom window and width of the window, from
+// wcs.headerCards: sets wcs.projection, centreRa, centreDec and fieldWidth (0: nothing to
+// show). The centre is the middle of the window's edge pixels, the width the angle between
+// the middles of its left and right edges; rows count down from the top of the image.
+void ComputeSkyPosition(WcsInfo& wcs, const CelestialWcs& sky, const ZoomWindow& zoom,
+                        int imageHeight);
+// The same, reading the header cards of wcs for this one call.
+void ComputeSkyPosition(WcsInfo& wcs, const ZoomWindow& zoom, int imageWidth, int imageHeight);
 
 // The end of the status caption: " T ar: 10h00m00.1s de:+29°59'59\" l:+00°15'22\"", or ""
 // when fieldWidth is 0.
 std::string SkySuffix(const WcsInfo& wcs);
+
+// The sky position of the pixel at array row `row` (0 at the top) and column `col` of an
+// image `imageHeight` rows high, as the readout gives it: "ar: 10h00m00.1s de:+29°59'59\"",
+// or "" when there is none.
+std::string PixelSkyText(const CelestialWcs& sky, int imageHeight, int row, int col);
 
 }  // namespace pelorin

@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -12,6 +15,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 #include "ui/BitmapImage.h"
 #include "ui/Widgets.h"
@@ -33,6 +37,13 @@ QString FromModel(const std::string& text) {
 FullSizeImage::FullSizeImage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("preview"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setCursor(Qt::CrossCursor);
+    setMouseTracking(true);
+}
+
+void FullSizeImage::mouseMoveEvent(QMouseEvent* event) {
+    const QPointF p = event->position();
+    emit pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
 }
 
 void FullSizeImage::setPicture(QImage picture) {
@@ -63,6 +74,7 @@ FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(Def
                    Qt::WindowMaximizeButtonHint);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(false);
@@ -87,6 +99,23 @@ FullSizeWindow::FullSizeWindow(QWidget* parent) : QDialog(parent), runModal_(Def
     scroll_->viewport()->installEventFilter(this);
     scroll_->viewport()->setCursor(Qt::OpenHandCursor);
     layout->addWidget(scroll_);
+    // The readout of the pixel under the pointer, in the main window's fixed-pitch face, with
+    // the sky position on its second line.
+    readout_ = new QLabel(QStringLiteral(" "), this);
+    readout_->setObjectName(QStringLiteral("fullSizeReadout"));
+    readout_->setTextFormat(Qt::PlainText);
+    readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    readout_->setContentsMargins(4, 1, 4, 1);
+    QFont mono = readout_->font();
+    mono.setFamily(QStringLiteral("DejaVu Sans Mono"));
+    mono.setStyleHint(QFont::Monospace);
+    readout_->setFont(mono);
+    readout_->setFixedHeight(2 * QFontMetrics(mono).lineSpacing() + 4);
+    layout->addWidget(readout_);
+    connect(image_, &FullSizeImage::pointerMoved, this, [this](int x, int y) {
+        if (readoutSource_)
+            readout_->setText(readoutSource_(x, y, image_->width(), image_->height()));
+    });
     resize(613, 404);
 }
 
@@ -124,7 +153,12 @@ void FullSizeWindow::showFullSize(const QString& caption, const Bitmap& bitmap) 
     const WindowSize size =
         FullSizeClientSize(bitmapSize_.width(), bitmapSize_.height(), screenSize.width(),
                            screenSize.height(), frame.width(), frame.height(), titleWidth);
-    resize(size.width, size.height);
+    // The readout line below the picture, as long as the screen has room for it.
+    readout_->setText(QStringLiteral(" "));
+    readout_->show();
+    const int line = readout_->maximumHeight();
+    const int room = std::max(size.height, screenSize.height() - std::max(0, frame.height()));
+    resize(size.width, std::min(size.height + line, room));
     centreOnScreen();
     runModal_(*this);
 }
@@ -134,6 +168,7 @@ void FullSizeWindow::showHeader(const QString& path, const QStringList& lines) {
     memo_->moveCursor(QTextCursor::Start);
     setWindowTitle(path);
     image_->hide();
+    readout_->hide();
     memo_->show();
     content_->resize(kMemoLeft + kMemoWidth + kMemoLeft, kMemoTop + kMemoHeight + kMemoTop);
     resize(HeaderClientSize());

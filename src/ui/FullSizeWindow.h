@@ -5,11 +5,13 @@
 #include <QDialog>
 #include <QImage>
 #include <QStringList>
+#include <functional>
 
 #include "process/Bitmap.h"
 #include "ui/UiHooks.h"
 #include "viewer/WindowGeometry.h"
 
+class QLabel;
 class QPlainTextEdit;
 class QScrollArea;
 
@@ -23,8 +25,13 @@ class FullSizeImage : public QWidget {
     void setPicture(QImage picture);
     const QImage& picture() const { return picture_; }
 
+  signals:
+    // The pointer moved over the picture to pixel (x, y) of the widget.
+    void pointerMoved(int x, int y);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     QImage picture_;
@@ -36,6 +43,10 @@ class FullSizeWindow : public QDialog {
     explicit FullSizeWindow(QWidget* parent = nullptr);
 
     void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
+    // The readout line's text for the pointer at (x, y) over the picture drawn at width x
+    // height, as the viewer writes it.
+    using ReadoutSource = std::function<QString(int x, int y, int width, int height)>;
+    void setReadoutSource(ReadoutSource source) { readoutSource_ = std::move(source); }
 
     // The rendering at one bitmap pixel per screen pixel; `caption` is the status caption of
     // the main window.
@@ -47,6 +58,7 @@ class FullSizeWindow : public QDialog {
     QString baseCaption() const { return baseCaption_; }
     FullSizeImage* image() const { return image_; }
     QPlainTextEdit* memo() const { return memo_; }
+    QLabel* readout() const { return readout_; }
     QScrollArea* scrollArea() const { return scroll_; }
 
     // The client size the header view opens at: the text pane and 10 pixels around it.
@@ -69,7 +81,9 @@ class FullSizeWindow : public QDialog {
     void centreOnScreen();
 
     ModalRunner runModal_;
+    ReadoutSource readoutSource_;
     QScrollArea* scroll_;
+    QLabel* readout_;
     QWidget* content_;
     FullSizeImage* image_;
     QPlainTextEdit* memo_;

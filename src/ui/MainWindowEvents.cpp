@@ -316,8 +316,13 @@ void MainWindow::onScrollBarMoved(int which, int value) {
 }
 
 void MainWindow::onFullSizeView() {
-    runEvent(
-        [this] { fullSizeViewer().showFullSize(statusLabel->text(), viewer_->displayBitmap); });
+    runEvent([this] {
+        FullSizeWindow& form = fullSizeViewer();
+        form.setReadoutSource([this](int x, int y, int width, int height) {
+            return QString::fromStdString(viewer_->fullSizeReadout(x, y, width, height));
+        });
+        form.showFullSize(statusLabel->text(), viewer_->displayBitmap);
+    });
 }
 
 void MainWindow::onShowHeader(const std::string& path) {

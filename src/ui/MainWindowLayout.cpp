@@ -287,6 +287,8 @@ void MainWindow::buildControls() {
     fixed.setFamily(QStringLiteral("DejaVu Sans Mono"));
     fixed.setStyleHint(QFont::Monospace);
     readoutLabel->setFont(fixed);
+    // Room for the sky position's line under the pixel's, so that the panel does not move.
+    readoutLabel->setMinimumHeight(2 * readoutLabel->fontMetrics().lineSpacing());
     panelLayout->addWidget(readoutLabel);
     auto* barRow = new QHBoxLayout;
     barRow->setSpacing(2);

@@ -16,6 +16,7 @@
 #include "image/ImageModel.h"
 #include "process/Bitmap.h"
 #include "process/PictureDecoder.h"
+#include "sky/Wcs.h"
 #include "viewer/MainWindowModel.h"
 #include "viewer/ZoomNavigation.h"
 #include "viewer/RenderFile.h"
@@ -83,6 +84,7 @@ class Viewer {
     ImageState image;
     ZoomWindow zoom;
     WcsInfo wcs;
+    CelestialWcs sky;  // the coordinate system of wcs.headerCards, read again when they change
     DisplayLevels levels;
     LutTable lut{};  // the palette as last built
     IttTable itt{};
@@ -212,6 +214,9 @@ class Viewer {
 
     // ---- Zoom and readout ----
     void previewMouseMove(unsigned flags, int x, int y);
+    // The readout of the full-size view for the pointer at (x, y) over displayBitmap drawn at
+    // pictureWidth x pictureHeight; " " outside it or when nothing is shown.
+    std::string fullSizeReadout(int x, int y, int pictureWidth, int pictureHeight) const;
     void previewMouseDown(unsigned button, int x, int y);
     void zoomWhole();     // "Zoom 1:1"
     void zoomPrevious();  // "Zoom prec."
@@ -238,9 +243,10 @@ class Viewer {
     void setFlipButtons();
     void redrawIfLoaded();
     void setPreviewSize(int cols, int rows);
-    // The image column (row) under preview position x (y), clamped to the image.
-    int imageColumnAt(int x) const;
-    int imageRowAt(int y) const;
+    // The readout of the pixel drawn at column bx, row by of displayBitmap: X, Y, the value
+    // and, with a celestial coordinate system, the sky position on a second line. Empty
+    // outside the window.
+    std::string readoutAtBitmapPixel(long long bx, long long by) const;
 
     // Shows `window` after a wheel step or a pan. The first step of a series keeps the window
     // before it for "Zoom prec."; a series ends when anything else changes the window.

@@ -112,6 +112,7 @@ void Viewer::loadSelectedFile() {
     image.errorText.clear();
     wcs.ctype1.clear();
     wcs.ctype2.clear();
+    wcs.headerCards.clear();
     image.pictureShown = false;
     zoom.flipHorizontal = false;
     zoom.flipVertical = false;

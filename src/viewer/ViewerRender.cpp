@@ -44,7 +44,9 @@ void Viewer::renderDisplay() {
     // A picture shown in its own colours has no pixel data, and a window that does not
     // fit the arrays (nothing loaded) must never be read.
     if (image.pictureShown || !windowInsideImage()) return;
-    ComputeSkyPosition(wcs, zoom, image.height);
+    if (!sky.readFrom(wcs.headerCards, image.width, image.height))
+        sky = CelestialWcs(wcs.headerCards, image.width, image.height);
+    ComputeSkyPosition(wcs, sky, zoom, image.height);
     controls.status = imageCaption();
     renderWindow();
     setPreviewSize(zoom.cols, zoom.rows);
@@ -167,21 +169,35 @@ void Viewer::showUnsupportedFormat() {
 // ---------------------------------------------------------------------------
 // Zoom band and pixel readout
 
-// Preview positions map to image positions through the preview's own width and height, in
-// integers: position x of W preview pixels is column colStart + x * cols / W, rounded with
-// halves to even.
-int Viewer::imageColumnAt(int x) const {
-    const long long W = std::max(1, controls.previewWidth);
-    const long long j =
-        RoundDivHalfEven(static_cast<long long>(x) * zoom.cols + zoom.colStart * W, W);
-    return static_cast<int>(std::clamp<long long>(j, 0, std::max(0, image.width - 1)));
+// The preview and the full-size view draw displayBitmap stretched by nearest pixel: target
+// pixel x of a picture W wide shows the bitmap column whose extent holds its middle,
+// floor((x + 1/2) * cols / W). The readout names that same pixel.
+namespace {
+
+long long DrawnPixel(long long x, long long bitmapSide, long long pictureSide) {
+    return (2 * x + 1) * bitmapSide / (2 * std::max(1LL, pictureSide));
 }
 
-int Viewer::imageRowAt(int y) const {
-    const long long H = std::max(1, controls.previewHeight);
-    const long long i =
-        RoundDivHalfEven(static_cast<long long>(y) * zoom.rows + zoom.rowStart * H, H);
-    return static_cast<int>(std::clamp<long long>(i, 0, std::max(0, image.height - 1)));
+}  // namespace
+
+std::string Viewer::readoutAtBitmapPixel(long long bx, long long by) const {
+    if (!image.loaded || image.pictureShown || !windowInsideImage()) return {};
+    if (bx < 0 || by < 0 || bx >= zoom.cols || by >= zoom.rows) return {};
+    // The bitmap is the window with the flips applied.
+    const int j = zoom.colStart + static_cast<int>(zoom.flipHorizontal ? zoom.cols - 1 - bx : bx);
+    const int i = zoom.rowStart + static_cast<int>(zoom.flipVertical ? zoom.rows - 1 - by : by);
+    auto field5 = [](int v) {
+        std::string s = std::to_string(v);
+        if (s.size() < 5) s.insert(0, 5 - s.size(), ' ');
+        return s;
+    };
+    std::string text = "X: " + field5(j) + "   Y: " + field5(i) +
+                       "   I: " + FormatGeneral(PhysicalValue(image, i, j), 12);
+    // The sky position takes a second line: beside the pixel it would not fit the preview's
+    // width.
+    const std::string skyText = PixelSkyText(sky, image.height, i, j);
+    if (!skyText.empty()) text += "\n" + skyText;
+    return text;
 }
 
 void Viewer::previewMouseMove(unsigned flags, int x, int y) {
@@ -194,19 +210,16 @@ void Viewer::previewMouseMove(unsigned flags, int x, int y) {
         band.bottom = y;
         band.shown = true;
     }
-    if (zoom.flipHorizontal) x = W - x;
-    if (zoom.flipVertical) y = H - y;
-    if (!windowInsideImage()) return;
-    const int i = imageRowAt(y);
-    const int j = imageColumnAt(x);
-    const double value = PhysicalValue(image, i, j);
-    auto field5 = [](int v) {
-        std::string s = std::to_string(v);
-        if (s.size() < 5) s.insert(0, 5 - s.size(), ' ');
-        return s;
-    };
-    controls.readout =
-        "X: " + field5(j) + "   Y: " + field5(i) + "   I: " + FormatGeneral(value, 12);
+    const std::string text =
+        readoutAtBitmapPixel(DrawnPixel(x, zoom.cols, W), DrawnPixel(y, zoom.rows, H));
+    if (!text.empty()) controls.readout = text;
+}
+
+std::string Viewer::fullSizeReadout(int x, int y, int pictureWidth, int pictureHeight) const {
+    if (x < 0 || y < 0 || x >= pictureWidth || y >= pictureHeight) return " ";
+    const std::string text = readoutAtBitmapPixel(DrawnPixel(x, zoom.cols, pictureWidth),
+                                                  DrawnPixel(y, zoom.rows, pictureHeight));
+    return text.empty() ? " " : text;
 }
 
 void Viewer::previewMouseDown(unsigned button, int x, int y) {

@@ -124,6 +124,7 @@ int main(int argc, char* argv[]) {
         QApplication::processEvents();
         Save(d, out, QStringLiteral("fullsize_%1.png").arg(shot++));
         QTest::keyClick(&d, '+');
+        QTest::mouseMove(big.image(), QPoint(40, 30));  // the readout line under the picture
         QApplication::processEvents();
         Save(d, out, QStringLiteral("fullsize_%1.png").arg(shot++));
         std::printf("caption: %s\n", qPrintable(d.windowTitle()));

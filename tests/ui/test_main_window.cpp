@@ -499,14 +499,16 @@ TEST_F(MainWindow, ReadoutShowsThePixelUnderThePointer) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
     ASSERT_EQ(h_->widget("preview")->width(), 240);
-    // Column Round(120 / 240 * 64) = 32, row Round(60 / 240 * 64) = 16 from the top, which
-    // is row 63 - 16 = 47 of the file: 47 * 100 + 32.
+    // The pixel drawn there: column floor(120.5 / 240 * 64) = 32, row floor(60.5 / 240 * 64)
+    // = 16 from the top, which is row 63 - 16 = 47 of the file: 47 * 100 + 32.
     h_->moveOver(QPoint(120, 60));
     EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:    32   Y:    16   I: 4732"));
     // The first column of the preview reads nothing.
     h_->moveOver(QPoint(0, 100));
     EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:    32   Y:    16   I: 4732"));
-    h_->moveOver(QPoint(3, 237));
+    h_->moveOver(QPoint(3, 237));  // the first image column is drawn 3.75 preview pixels wide
+    EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:     0   Y:    63   I: 0"));
+    h_->moveOver(QPoint(4, 237));
     EXPECT_EQ(h_->text("readoutLabel"), QStringLiteral("X:     1   Y:    63   I: 1"));
 }
 

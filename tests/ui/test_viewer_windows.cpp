@@ -44,6 +44,12 @@ class SecondWindow : public ::testing::Test {
         // The object name has an e acute in Windows-1252.
         ws_.write("obj.fit", Flat(64, 32, 7, {test::Card("OBJECT", "'Cr\xE9pe'")}));
         ws_.write("big.fit", Flat(900, 20, 3));
+        ws_.write("sky.fit",
+                  Flat(64, 32, 7,
+                       {test::Card("CTYPE1", "'RA---TAN'"), test::Card("CTYPE2", "'DEC--TAN'"),
+                        test::Card("CRPIX1", "32.5"), test::Card("CRPIX2", "16.5"),
+                        test::Card("CRVAL1", "150"), test::Card("CRVAL2", "30"),
+                        test::Card("CD1_1", "-0.001"), test::Card("CD2_2", "0.001")}));
         ws_.write("pic.bmp", SmallBmp());
         ws_.write("nosimple.fit", WithoutSimple());
         h_ = std::make_unique<Harness>();
@@ -121,8 +127,9 @@ TEST_F(SecondWindow, FullSizeViewShowsTheRenderingAndZoomsByPowersOfTwo) {
         ++shown;
         d.show();
         EXPECT_EQ(d.windowTitle(), caption + QStringLiteral("Zoom +/-"));
-        // The bitmap plus its frame, or wider where the caption needs it.
-        EXPECT_EQ(d.height(), 32 + 40);
+        // The bitmap plus its frame, or wider where the caption needs it, and the readout
+        // line under them.
+        EXPECT_EQ(d.height(), 32 + 40 + big().readout()->maximumHeight());
         EXPECT_GE(d.width(), d.fontMetrics().horizontalAdvance(d.windowTitle()));
         EXPECT_EQ(big().image()->size(), QSize(64, 32));
         const QImage expected =
@@ -197,12 +204,39 @@ TEST_F(SecondWindow, FullSizeViewWheelZoomsAboutThePointerAndDragsThePicture) {
     EXPECT_EQ(shown, 1);
 }
 
+// The readout line names the pixel under the pointer, with its sky position, at every
+// magnification of the view.
+TEST_F(SecondWindow, FullSizeViewReadsThePixelUnderThePointer) {
+    h_->click(QStringLiteral("sky.fit"));
+    QStringList texts;
+    big().setModalRunner([&](QDialog& d) {
+        d.show();
+        EXPECT_EQ(big().readout()->text(), QStringLiteral(" "));
+        QTest::mouseMove(big().image(), QPoint(5, 3));
+        texts << big().readout()->text();
+        QTest::keyClick(&d, '+');
+        QTest::mouseMove(big().image(), QPoint(11, 7));  // the same pixel, drawn 2 x 2
+        texts << big().readout()->text();
+        QTest::mouseMove(big().image(), QPoint(12, 7));  // the next one
+        texts << big().readout()->text();
+        d.done(QDialog::Rejected);
+        return 0;
+    });
+    h_->clickButton("fullSizeButton");
+    ASSERT_EQ(texts.size(), 3);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("X:     5   Y:     3   I: 7\nar: 10h00m")))
+        << texts[0].toStdString();
+    EXPECT_EQ(texts[1], texts[0]);
+    EXPECT_TRUE(texts[2].startsWith(QStringLiteral("X:     6   Y:     3   I: 7\nar: 10h00m")))
+        << texts[2].toStdString();
+}
+
 TEST_F(SecondWindow, FullSizeViewNeverOpensLargerThanTheScreen) {
     h_->click(QStringLiteral("big.fit"));
     const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
     ASSERT_LT(screen.width(), 920) << "the test needs a screen narrower than the picture";
     big().setModalRunner([&](QDialog& d) {
-        EXPECT_EQ(d.size(), QSize(screen.width(), 60));
+        EXPECT_EQ(d.size(), QSize(screen.width(), 60 + big().readout()->maximumHeight()));
         EXPECT_EQ(big().image()->size(), QSize(900, 20));
         return 0;
     });
