@@ -36,7 +36,7 @@ help_options=$("$program" --help | sed -n 's/^ *\(--[a-z0-9-]*\).*/\1/p' | sort 
 expect "$help_options" --
 expect "--keep-going " --ke
 expect "--dest " --dest /tmp --de
-expect "1sig 2sig 70 data en-tête fixe " --mode ""
+expect "1sig 2sig 70 data en-tête fixe zscale " --mode ""
 expect "png " --format p
 expect "viridis " --palettes "$palettes" --lut vi
 expect "log " --palettes "$palettes" --itt lo

@@ -29,7 +29,7 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 control=$(dpkg-deb -I "$deb")
 depends=$(sed -n 's/^ Depends: //p' <<<"$control")
 echo "Depends: $depends"
-for library in libc6 libstdc++6 libcfitsio libpng16 libgraphicsmagick; do
+for library in libc6 libstdc++6 libcfitsio libdeflate libwcs liberfa libgraphicsmagick; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library"
 done
 for field in "Package: pelorin" "Version: $version" "Section: science" "Maintainer: " \
