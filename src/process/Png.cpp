@@ -1,6 +1,7 @@
 #include "process/Png.h"
 
 #include <libdeflate.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
@@ -77,6 +78,50 @@ struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
+// Colour rows: libdeflate's fastest level. Its matches find the whole colours a rendered
+// image repeats, as well as the usual zlib settings do, in a fraction of their time.
+Bytes DeflateFast(const std::uint8_t* in, std::size_t inSize, std::size_t& size) {
+    size = 0;
+    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(1));
+    if (!compressor) return nullptr;
+    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), inSize);
+    Bytes out(new std::uint8_t[bound]);
+    size = libdeflate_zlib_compress(compressor.get(), in, inSize, out.get(), bound);
+    return out;
+}
+
+// Palette indices: zlib's run-length strategy. A rendered image's indices repeat in runs
+// (flat sky, saturated stars) and otherwise vary like noise, where matches at a distance
+// gain nothing: on a 4000 x 4000 sky this is a little smaller than the usual zlib settings
+// and about twice as fast as any match search.
+Bytes DeflateRuns(const std::uint8_t* in, std::size_t inSize, std::size_t& size) {
+    size = 0;
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return nullptr;
+    const std::size_t bound = deflateBound(&z, static_cast<uLong>(inSize));
+    Bytes out(new std::uint8_t[bound]);
+    // zlib counts in 32 bits: a bitmap of 4 GB and more goes in by parts.
+    constexpr std::size_t kPart = std::size_t{1} << 30;
+    std::size_t fed = 0, written = 0;
+    int result = Z_OK;
+    while (result == Z_OK) {
+        const std::size_t part = std::min(kPart, inSize - fed);
+        z.next_in = const_cast<Bytef*>(in + fed);
+        z.avail_in = static_cast<uInt>(part);
+        z.next_out = out.get() + written;
+        z.avail_out = static_cast<uInt>(std::min(kPart, bound - written));
+        const int flush = fed + part == inSize ? Z_FINISH : Z_NO_FLUSH;
+        result = deflate(&z, flush);
+        fed += part - z.avail_in;
+        written = z.next_out - out.get();
+        if (result == Z_BUF_ERROR && written < bound) result = Z_OK;  // room to go on
+    }
+    if (result == Z_STREAM_END) size = written;
+    deflateEnd(&z);
+    return out;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> ToPngBytes(const Bitmap& bitmap, const std::string& what) {
@@ -85,15 +130,9 @@ std::vector<std::uint8_t> ToPngBytes(const Bitmap& bitmap, const std::string& wh
     std::size_t rowsSize = 0;
     const Bytes rows = ScanLines(bitmap, indexed, rowsSize);
 
-    // The fastest level: on rendered images it already compresses as well as the usual
-    // zlib settings, in a fraction of their time.
-    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(1));
-    if (!compressor) throw OperationError("Cannot create file " + what);
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), rowsSize);
-    const Bytes compressed(new std::uint8_t[bound]);
-    const std::size_t size =
-        libdeflate_zlib_compress(compressor.get(), rows.get(), rowsSize, compressed.get(), bound);
+    std::size_t size = 0;
+    const Bytes compressed =
+        indexed ? DeflateRuns(rows.get(), rowsSize, size) : DeflateFast(rows.get(), rowsSize, size);
     if (size == 0) throw OperationError("Cannot create file " + what);
 
     std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
