@@ -112,10 +112,14 @@ TEST_F(Formats, ImageExtensionInheritsAndSelectsPlanes) {
     ASSERT_TRUE(ListFitsHeader(dir.file("ext.fit"), text, error, MessageWords{}));
     const auto sep = std::find_if(text.begin(), text.end(),
                                   [](const std::string& l) { return l.find("----") == 0; });
+    // The image's own header first, then the primary header, each ending at its END card:
+    // no blank padding between or after them.
     ASSERT_NE(sep, text.end());
-    EXPECT_EQ((sep - text.begin()) % 36, 0);
-    EXPECT_EQ(sep[1].substr(0, 20), "XTENSION= 'IMAGE   '");
-    EXPECT_EQ(text.size() - (sep - text.begin()) - 1, 36u);
+    EXPECT_EQ(text.front().substr(0, 20), "XTENSION= 'IMAGE   '");
+    EXPECT_EQ(sep[-1].substr(0, 3), "END");
+    EXPECT_EQ(sep[1].substr(0, 30), "SIMPLE  =                    T");
+    EXPECT_EQ(text.back().substr(0, 3), "END");
+    EXPECT_EQ(std::count(text.begin(), text.end(), std::string(80, ' ')), 0);
 }
 
 TEST_F(Formats, HostileExtensionSizesEndWithAMessage) {

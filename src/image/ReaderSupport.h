@@ -114,6 +114,7 @@ struct PlaneStats {
     long double s1 = 0;
     long double s2 = 0;
     std::int64_t n = 0;
+    std::int64_t valuesRead = 0;  // of them, the values the file held
 
     // Decodes `count` values of `valueBytes` bytes from `bytes`, stores them into `row`
     // (when not null) and adds their physical values, in order. Kept out of line and on
@@ -312,13 +313,7 @@ void DecodeValues(const std::uint8_t* bytes, std::int64_t first, std::int64_t co
         // Up to the end of the row, or of the values.
         const std::int64_t seg = std::min(count, layout.width - col);
         const std::int64_t r = layout.height - 1 - fileRow;
-        std::int64_t keep = 0;
-        if (r < kMaxImageSide && col < kMaxImageSide) {
-            keep = std::min<std::int64_t>(seg, kMaxImageSide - col);
-            stats.run(bytes, keep, vb, pixels[static_cast<int>(r)] + col, decode);
-        }
-        if (keep < seg)
-            stats.run(bytes + keep * vb, seg - keep, vb, static_cast<T*>(nullptr), decode);
+        stats.run(bytes, seg, vb, pixels[static_cast<int>(r)] + col, decode);
         bytes += seg * vb;
         count -= seg;
         col += seg;
@@ -330,8 +325,8 @@ void DecodeValues(const std::uint8_t* bytes, std::int64_t first, std::int64_t co
 }
 
 // Reads the plane that starts at the current position of `in` into `pixels` (already sized
-// min(height, 4000) x min(width, 4000), its values left undefined), the first file row into
-// the last array row, keeping only array rows and columns below 4000. `decode(bytes,
+// height x width, its values left undefined), the first file row into the last array row.
+// `decode(bytes,
 // stored)` turns the bytes of one value into the value to store and returns its physical
 // value; every physical value enters `stats`, in file order (statistics that can be counted
 // in parts, with a merge, are counted on two threads). `bytesInFile` is how many bytes the

@@ -91,6 +91,7 @@ void Viewer::saveSelectedAsBmp(const BatchObserver* observer,
         report.caption = controls.status;
         report.rejected = !image.loaded;
         if (report.rejected) report.reason = controls.status;
+        if (!report.rejected) report.damage = DamageText(image);
         if (observer && observer->beforeSave) observer->beforeSave(report);
 
         const std::string destination = destinationPath(name);
