@@ -390,6 +390,47 @@ TEST(FitsPlanes, PlanesBeyondTwoAndFourGigabytesAreReached) {
     }
 }
 
+// --- The header model -----------------------------------------------------------------------
+
+TEST(FitsHeaderCards, CardsAreSplitOnceAndGiveTheHeaderBack) {
+    const HeaderCard c = ParseCard(Card("CTYPE1", "'RA---TAN'", "right ascension"));
+    EXPECT_EQ(c.keyword, "CTYPE1");
+    EXPECT_EQ(c.value, "'RA---TAN'");
+    EXPECT_EQ(c.comment, "right ascension");
+    EXPECT_EQ(c.text.size(), 80u);
+    // No "=": the keyword is columns 1-8; no "/": the value stops at column 79.
+    const HeaderCard history = ParseCard("HISTORY  made by hand");
+    EXPECT_EQ(history.keyword, "HISTORY");
+    const std::string full = "LONG    = " + std::string(69, '9') + "8";
+    EXPECT_EQ(ParseCard(full).value, std::string(69, '9'));
+
+    std::int64_t i = 0;
+    EXPECT_TRUE(ParseHeaderInteger(" -9223372036854775808 ", i));
+    EXPECT_EQ(i, std::numeric_limits<std::int64_t>::min());
+    EXPECT_TRUE(ParseHeaderInteger("+42", i));
+    EXPECT_EQ(i, 42);
+    for (const char* bad : {"9223372036854775808", "", "-", "1.0", "12a", "0x10", "+-5"})
+        EXPECT_FALSE(ParseHeaderInteger(bad, i)) << bad;
+    long double r = 0;
+    EXPECT_TRUE(ParseHeaderReal("1E-310", r));
+    EXPECT_EQ(static_cast<double>(r), 1e-310);
+    for (const char* bad : {"inf", "NaN", "1e", "'1'", ""})
+        EXPECT_FALSE(ParseHeaderReal(bad, r)) << bad;
+
+    // Blocks to cards and back: everything before END, the header text rebuilt card by card.
+    const std::string blocks = HeaderBlocks(
+        {Card("SIMPLE", "T"), Card("NAXIS", "2"), Card("NAXIS1", "3000000000"), Card("END", "")});
+    const ParsedHeader parsed = ParseHeaderBlocks(blocks + "trailing bytes");
+    EXPECT_TRUE(parsed.complete);
+    EXPECT_EQ(parsed.blocks, 1);
+    ASSERT_EQ(parsed.cards.size(), 3u);
+    EXPECT_EQ(CardInteger(parsed.cards, "NAXIS1"), 3000000000);
+    EXPECT_EQ(CardInteger(parsed.cards, "NAXIS3"), std::nullopt);
+    EXPECT_TRUE(CardIsTrue(parsed.cards, "SIMPLE"));
+    EXPECT_EQ(HeaderString(parsed.cards), blocks.substr(0, 2880));
+    EXPECT_FALSE(ParseHeaderBlocks(blocks.substr(0, 2000)).complete);
+}
+
 // --- Whole images --------------------------------------------------------------------------
 
 TEST(FitsWhole, ImagesOverFourThousandPixelsAreKeptWhole) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "PicFiles.h"
 #include "ViewerFixture.h"
 #include "base/Errors.h"
 
@@ -108,6 +109,54 @@ TEST_F(Load, ErrorDuringLoadClearsDisplayAndPropagates) {
     viewer->zoomWhole();
     viewer->previewMouseMove(0, 10, 10);
     EXPECT_EQ(viewer->controls.readout, " ");
+}
+
+TEST_F(Load, NothingOfAFailedLoadReachesTheNextFile) {
+    // Refused after its header set a scale, an offset and a size; then one whose header
+    // number does not convert, ending its load with an error.
+    WriteFile(dir.file("a.fit"),
+              FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "12"), Card("NAXIS", "2"),
+                        Card("NAXIS1", "8"), Card("NAXIS2", "200"), Card("BZERO", "32768"),
+                        Card("BSCALE", "2")},
+                       std::vector<std::uint8_t>(3200)));
+    WriteFile(dir.file("b.fit"),
+              FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                        Card("NAXIS1", "8"), Card("NAXIS2", "200"), Card("BZERO", "x")},
+                       std::vector<std::uint8_t>(3200)));
+    WriteFile(dir.file("c.fit"), Cube(10, 10, 1, {Card("OBJECT", "'small'")}));
+    Click("c.fit");
+    const std::string alone = viewer->controls.status;
+    const double minimum = viewer->image.dataMin;
+    const auto bmp = viewer->displayBitmap.toBmpBytes();
+    // A file cut short, then a PIC file: the PIC has no header cards and is not cut.
+    auto cut = Cube(300, 200, 1);
+    cut.resize(2880 + 5000);
+    WriteFile(dir.file("cut.fit"), cut);
+    auto pic = PicHeader(3, 2, 2);
+    pic.resize(pic.size() + 12, 1);
+    WriteFile(dir.file("p.pic"), pic);
+    Click("a.fit");
+    EXPECT_FALSE(viewer->image.loaded);
+    EXPECT_THROW(Click("b.fit"), OperationError);
+    Click("cut.fit");
+    EXPECT_GT(viewer->image.missingBytes, 0);
+    Click("p.pic");
+    EXPECT_EQ(viewer->controls.status, "p.pic  3x2  16 bits");
+    EXPECT_TRUE(viewer->image.cards.empty());
+    Click("c.fit");
+    EXPECT_EQ(viewer->controls.status, alone);
+    EXPECT_EQ(viewer->image.dataMin, minimum);
+    EXPECT_EQ(viewer->image.bzero, 0);
+    EXPECT_EQ(viewer->image.bscale, 1);
+    EXPECT_TRUE(viewer->displayBitmap.toBmpBytes() == bmp);
+    // The cards and axes are those of the file shown.
+    EXPECT_EQ(viewer->image.axes, (std::vector<std::int64_t>{10, 10}));
+    ASSERT_NE(FindCard(viewer->image.cards, "OBJECT"), nullptr);
+    EXPECT_EQ(FindCard(viewer->image.cards, "OBJECT")->value, "'small'");
+    EXPECT_EQ(viewer->image.missingBytes, 0);
+    Click("cut.fit");
+    EXPECT_EQ(viewer->controls.status,
+              "cut.fit  300x200  16 bits (tronqué : 115000 octets manquants)");
 }
 
 TEST_F(Load, FixedModeCarriesThresholdsToTheNextImage) {
