@@ -159,6 +159,29 @@ TEST_F(Load, NothingOfAFailedLoadReachesTheNextFile) {
               "cut.fit  300x200  16 bits (tronqué : 115000 octets manquants)");
 }
 
+TEST_F(Load, TallImagesAreShownWholeAtTheirSkyPosition) {
+    // The same field centre, on 10 rows and on 4500 (cut to 4000 rows, the centre of a tall
+    // image moved by 500 rows, half a degree here).
+    for (const int rows : {10, 4500}) {
+        const std::string name = "f" + std::to_string(rows) + ".fit";
+        WriteFile(dir.file(name),
+                  FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "2"),
+                            Card("NAXIS1", "3"), Card("NAXIS2", std::to_string(rows)),
+                            Card("CTYPE1", "'RA---TAN'"), Card("CTYPE2", "'DEC--TAN'"),
+                            Card("CRVAL1", "150.0"), Card("CRVAL2", "30.0"), Card("CRPIX1", "1.5"),
+                            Card("CRPIX2", std::to_string(rows / 2)), Card("CDELT1", "-0.001"),
+                            Card("CDELT2", "0.001")},
+                           std::vector<std::uint8_t>(static_cast<std::size_t>(3 * rows), 7)));
+    }
+    Click("f10.fit");
+    const double ra = viewer->wcs.centreRa, dec = viewer->wcs.centreDec;
+    Click("f4500.fit");
+    EXPECT_EQ(viewer->controls.status.substr(0, 26), "f4500.fit  3x4500  8 bits ");
+    EXPECT_EQ(viewer->displayBitmap.height(), 4500);
+    EXPECT_NEAR(viewer->wcs.centreDec, dec, 1e-9);
+    EXPECT_NEAR(viewer->wcs.centreRa, ra, 1e-9);
+}
+
 TEST_F(Load, FixedModeCarriesThresholdsToTheNextImage) {
     WriteFile(dir.file("a.fit"), Cube(4, 4, 1, {Card("DATAMIN", "1002"), Card("DATAMAX", "1010")}));
     WriteFile(dir.file("b.fit"), Cube(4, 4, 2));

@@ -529,14 +529,10 @@ void ReadFitsData(std::istream& file, ImageState& image, const FitsHeaderInfo& i
         image.width = 0;
         return;
     }
-    // A large plane of which the file holds less than half is damage, not an image: refused
-    // before memory is taken for what the file does not hold.
-    constexpr std::int64_t kLargePlane = std::int64_t{64} << 20;
-    if (planeBytes > kLargePlane &&
+    // A large plane of which the file holds less than half is damage, not an image.
+    if (detail::IsLargePlane(pixelCount, bytes) &&
         (bytesInFile >= 0 ? bytesInFile < planeBytes / 2 : !StreamReaches(file, planeBytes / 2))) {
-        image.errorText = "Fichier endommagé : l'image de " + size + " annonce " +
-                          detail::DecimalText(planeBytes) +
-                          " octets, le fichier n'en contient pas la moitié";
+        image.errorText = detail::DamagedPlaneMessage(layout.width, layout.height, planeBytes);
         image.height = 0;
         image.width = 0;
         return;

@@ -198,7 +198,11 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
         ext.dataStart = inner.dataStart;
         owned = std::move(memory);
     }
+    const std::int64_t dataStart = ext.dataStart;
     std::istringstream header(MergedHeader(ext));
+    // The reader splits the merged header into the image's cards again: the walk's copies
+    // would only double what a header of tens of thousands of cards costs.
+    ext = ImageExtension{};
     const std::string refusal = image.errorText;
     image.errorText.clear();
     info = ReadFitsHeader(header, image, wcs, zoom, words);
@@ -208,7 +212,7 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
     }
     std::istream& data = owned ? *owned : file;
     data.clear();
-    data.seekg(static_cast<std::streamoff>(ext.dataStart));
+    data.seekg(static_cast<std::streamoff>(dataStart));
     return data ? &data : nullptr;
 }
 

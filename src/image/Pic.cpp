@@ -91,10 +91,9 @@ void ReadPicImage(std::istream& file, ImageState& image) {
     std::string refusal = ImageSizeRefusal(cols, rows, layout.valueBytes);
     const std::int64_t planeBytes = layout.height * layout.width * layout.valueBytes;
     // A large plane of which the file holds less than half is damage, not an image.
-    if (refusal.empty() && planeBytes > (std::int64_t{64} << 20) && bytesInFile < planeBytes / 2)
-        refusal = "Fichier endommagé : l'image de " + detail::DecimalText(cols) + " x " +
-                  detail::DecimalText(rows) + " annonce " + detail::DecimalText(planeBytes) +
-                  " octets, le fichier n'en contient pas la moitié";
+    if (refusal.empty() && detail::IsLargePlane(layout.height * layout.width, layout.valueBytes) &&
+        bytesInFile < planeBytes / 2)
+        refusal = detail::DamagedPlaneMessage(cols, rows, planeBytes);
     if (!refusal.empty()) {
         image.errorText = refusal;
         image.height = 0;

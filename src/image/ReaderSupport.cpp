@@ -54,6 +54,12 @@ std::string DecimalText(std::int64_t v) {
     return std::string(buf, res.ptr);
 }
 
+std::string DamagedPlaneMessage(std::int64_t width, std::int64_t height, std::int64_t planeBytes) {
+    return "Fichier endommagé : l'image de " + DecimalText(width) + " x " + DecimalText(height) +
+           " annonce " + DecimalText(planeBytes) +
+           " octets, le fichier n'en contient pas la moitié";
+}
+
 namespace {
 
 bool IsBlankOrControl(char c) {

@@ -59,6 +59,16 @@ inline bool MultiplyFits(std::int64_t a, std::int64_t b, std::int64_t& product) 
     return true;
 }
 
+// A plane whose values, 8-bit rendering and written bitmap would take more than this much
+// memory must be held at least half by the file; otherwise it is damage, refused before
+// memory is taken for what the file does not hold.
+inline constexpr std::int64_t kLargePlaneBytes = std::int64_t{64} << 20;
+inline bool IsLargePlane(std::int64_t pixels, int valueBytes) {
+    return static_cast<long double>(pixels) * (valueBytes + 2) > kLargePlaneBytes;
+}
+// The message for such a plane of width x height values taking planeBytes in the file.
+std::string DamagedPlaneMessage(std::int64_t width, std::int64_t height, std::int64_t planeBytes);
+
 // Little-endian fields of the PIC header.
 inline std::int16_t LittleEndian16(const std::uint8_t* b) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
