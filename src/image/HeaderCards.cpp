@@ -14,14 +14,6 @@ bool IsBlankOrControl(char c) {
     return u <= 0x20 || u == 0x7F;
 }
 
-std::string_view Trimmed(std::string_view t) {
-    while (!t.empty() && IsBlankOrControl(t.front()))
-        t.remove_prefix(1);
-    while (!t.empty() && IsBlankOrControl(t.back()))
-        t.remove_suffix(1);
-    return t;
-}
-
 // Characters from..to (1-based, inclusive) of the card, cut to its length.
 std::string_view Characters(std::string_view card, std::size_t from, std::size_t to) {
     if (to < from || from > card.size()) return {};
@@ -31,21 +23,34 @@ std::string_view Characters(std::string_view card, std::size_t from, std::size_t
 
 }  // namespace
 
-HeaderCard ParseCard(std::string_view card) {
-    HeaderCard c;
-    c.text = std::string(card);
+std::string_view TrimCardText(std::string_view t) {
+    while (!t.empty() && IsBlankOrControl(t.front()))
+        t.remove_prefix(1);
+    while (!t.empty() && IsBlankOrControl(t.back()))
+        t.remove_suffix(1);
+    return t;
+}
+
+CardTexts SplitCardText(std::string_view card) {
     const auto eqAt = card.find('=');
     const auto slAt = card.find('/');
     const std::size_t eq = eqAt == std::string_view::npos ? 9 : eqAt + 1;
     const std::size_t sl = slAt == std::string_view::npos ? 80 : slAt + 1;
-    c.keyword = std::string(Trimmed(Characters(card, 1, eq - 1)));
-    if (sl > eq + 1) c.value = std::string(Trimmed(Characters(card, eq + 1, sl - 1)));
-    if (slAt != std::string_view::npos) c.comment = std::string(Trimmed(card.substr(slAt + 1)));
-    return c;
+    CardTexts t;
+    t.keyword = TrimCardText(Characters(card, 1, eq - 1));
+    if (sl > eq + 1) t.value = TrimCardText(Characters(card, eq + 1, sl - 1));
+    if (slAt != std::string_view::npos) t.comment = TrimCardText(card.substr(slAt + 1));
+    return t;
+}
+
+HeaderCard ParseCard(std::string_view card) {
+    const CardTexts t = SplitCardText(card);
+    return HeaderCard{std::string(card), std::string(t.keyword), std::string(t.value),
+                      std::string(t.comment)};
 }
 
 bool ParseHeaderInteger(std::string_view text, std::int64_t& value) {
-    std::string_view t = Trimmed(text);
+    std::string_view t = TrimCardText(text);
     bool negative = false;
     if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
         negative = t.front() == '-';

@@ -29,6 +29,15 @@ inline constexpr std::size_t kFitsCardSize = 80;
 
 // One card split by the rule above.
 HeaderCard ParseCard(std::string_view card);
+// The same split as views into `card`: keyword, value, comment.
+struct CardTexts {
+    std::string_view keyword;
+    std::string_view value;
+    std::string_view comment;
+};
+CardTexts SplitCardText(std::string_view card);
+// Blanks and control characters (bytes 0-32 and 127) cut from both ends.
+std::string_view TrimCardText(std::string_view text);
 
 // The one integer reading of a value text: decimal digits with an optional sign, surrounding
 // blanks allowed, within 64 bits.

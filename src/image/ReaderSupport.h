@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/HeaderCards.h"
 #include "image/ImageModel.h"
 
 namespace pelorin::detail {
@@ -35,21 +36,12 @@ std::int64_t ReadSome(std::istream& in, std::uint8_t* into, std::int64_t count);
 // Decimal text of an integer, independent of any locale.
 std::string DecimalText(std::int64_t v);
 
-// Blanks and control characters (bytes 0-32 and 127) are cut from both ends of card texts.
-std::string_view TrimCardText(std::string_view t);
-
-// A header card split by the program's rule, with 1-based positions: eq is the first "="
-// (9 when there is none), sl the first "/" (80 when there is none); the keyword is
-// characters 1 .. eq-1, the value characters eq+1 .. sl-1, both trimmed. Without a "/" the
-// value stops at column 79, so column 80 never belongs to it.
+// A header card split by the program's rule (see image/HeaderCards.h), as views into it.
 struct CardParts {
     std::string_view keyword;
     std::string_view value;
 };
 CardParts SplitCard(std::string_view card);
-
-// Only the keyword, as the listing needs it; works on a short last card too.
-std::string_view CardKeyword(std::string_view card);
 
 // a * b when the product fits a non-negative 64-bit integer (both factors non-negative).
 inline bool MultiplyFits(std::int64_t a, std::int64_t b, std::int64_t& product) {
