@@ -409,7 +409,8 @@ TEST(FitsHeaderCards, CardsAreSplitOnceAndGiveTheHeaderBack) {
     EXPECT_EQ(i, std::numeric_limits<std::int64_t>::min());
     EXPECT_TRUE(ParseHeaderInteger("+42", i));
     EXPECT_EQ(i, 42);
-    for (const char* bad : {"9223372036854775808", "", "-", "1.0", "12a", "0x10", "+-5"})
+    for (const char* bad :
+         {"9223372036854775808", "44444444444444444444", "", "-", "1.0", "12a", "0x10", "+-5"})
         EXPECT_FALSE(ParseHeaderInteger(bad, i)) << bad;
     long double r = 0;
     EXPECT_TRUE(ParseHeaderReal("1E-310", r));

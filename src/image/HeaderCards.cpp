@@ -61,8 +61,9 @@ bool ParseHeaderInteger(std::string_view text, std::int64_t& value) {
     std::uint64_t magnitude = 0;
     for (char ch : t) {
         if (ch < '0' || ch > '9') return false;
-        magnitude = magnitude * 10 + static_cast<std::uint64_t>(ch - '0');
-        if (magnitude > kLimit) return false;
+        const auto digit = static_cast<std::uint64_t>(ch - '0');
+        if (magnitude > (kLimit - digit) / 10) return false;  // before it can wrap around
+        magnitude = magnitude * 10 + digit;
     }
     if (!negative && magnitude == kLimit) return false;
     value =
