@@ -21,8 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(image.pixels16.size() == 1 && image.pixels32.size() == 1);
         return 0;
     }
-    Require(image.height > 0 && image.height <= kMaxImageSide);
-    Require(image.width > 0 && image.width <= kMaxImageSide);
+    Require(image.height > 0 && image.width > 0);
+    Require(image.pixels16.size() * image.pixels32.size() ==
+            static_cast<std::size_t>(image.height) * static_cast<std::size_t>(image.width));
     Require(image.currentPlane == 1 && image.planeCount == 1);
     Require(image.dataMin <= image.dataMax);
     Require(!std::isnan(image.mean) && !std::isnan(image.sigma));

@@ -137,6 +137,41 @@ class Converter(unittest.TestCase):
         self.assertEqual(run("--palettes", PALETTES, "--quiet", *files).returncode, 1)
         self.assertFalse(os.path.exists(self.path("c.bmp")))  # without it, the batch ends there
 
+    def test_damaged_and_failed_files_leave_the_next_one_alone_for_every_jobs(self):
+        # A file cut short, one refused after its header set a scale and a size, one that
+        # ends its load with an error, then a small good file.
+        fits(self.path("cut.fit"), 300, 200, list(range(60000)), bitpix=-32)
+        with open(self.path("cut.fit"), "r+b") as f:
+            f.truncate(2880 + 5000)
+        fits(self.path("refused.fit"), 8, 200, [0] * 1600,
+             extra=[("BZERO", "32768"), ("BSCALE", "2"), ("BITPIX", "12")])
+        fits(self.path("error.fit"), 8, 200, [0] * 1600, extra=[("BZERO", "'x'")])
+        fits(self.path("small.fit"), 10, 10, list(range(100)), bitpix=8)
+        alone = self.path("alone")
+        os.mkdir(alone)
+        r = run("--palettes", PALETTES, "--caption", "--dest", alone, self.path("small.fit"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        small = r.stdout.decode("utf-8").splitlines()[0]
+        self.assertEqual(small, "small.fit  10x10  8 bits")
+        names = [self.path(n) for n in ("cut.fit", "refused.fit", "error.fit", "small.fit")]
+        for jobs in ("1", "2", "4"):
+            out = self.path("out" + jobs)
+            os.mkdir(out)
+            r = run("--palettes", PALETTES, "--caption", "--keep-going", "--jobs", jobs,
+                    "--dest", out, *names)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            lines = r.stdout.decode("utf-8").splitlines()
+            self.assertEqual(lines[0], "cut.fit  300x200  -32 bits (tronqué : 235000 octets manquants)")
+            self.assertEqual(lines[-1], small, jobs)
+            self.assertIn("cut.fit: tronqué : 235000 octets manquants", r.stderr.decode("utf-8"))
+            with open(os.path.join(out, "small.bmp"), "rb") as a, \
+                    open(os.path.join(alone, "small.bmp"), "rb") as b:
+                self.assertEqual(a.read(), b.read(), jobs)
+        # Damage alone ends with its own status, 3, documented in --help.
+        r = run("--palettes", PALETTES, "--quiet", "--dest", self.path("out1"), names[0], names[3])
+        self.assertEqual(r.returncode, 3, r.stderr)
+        self.assertIn(b"3 when every file was handled but some were damaged", run("--help").stdout)
+
     def test_no_output_replaces_another_file_of_the_command_line(self):
         fits(self.path("photo.fit"), 2, 2, [1, 2, 3, 4])
         self.assertEqual(run("--palettes", PALETTES, "--bmp24", self.path("photo.fit")).returncode, 0)

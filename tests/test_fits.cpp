@@ -1,5 +1,5 @@
-// FITS reader: header cards and their messages, data of every kind, planes, the 4000-pixel
-// cap, short files and headers that claim more than a file can hold.
+// FITS reader: header cards and their messages, data of every kind, planes, images over
+// 4000 pixels, short files and headers that claim more than a file can hold.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -390,54 +390,69 @@ TEST(FitsPlanes, PlanesBeyondTwoAndFourGigabytesAreReached) {
     }
 }
 
-// --- The 4000-pixel cap --------------------------------------------------------------------
+// --- The header model -----------------------------------------------------------------------
 
-TEST(FitsCap, WideImageKeepsLeftColumnsAndCountsAll) {
-    const int w = 5000, h = 10;
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(w) * h, 1);
-    data[static_cast<std::size_t>(3 * w + 4500)] = 200;  // not stored, counted
-    data[static_cast<std::size_t>(9 * w + 3999)] = 77;   // last stored column, top row
-    for (int k = 0; k < h; ++k)
-        for (int c = 0; c < w; c += 7)
-            data[static_cast<std::size_t>(k * w + c)] = static_cast<std::uint8_t>(k * 10 + c % 5);
-    const Loaded r = ReadBytes(FitsFile(Basic(8, w, h), data));
-    ASSERT_EQ(r.image.width, 4000);
-    ASSERT_EQ(r.image.height, 10);
-    EXPECT_EQ(r.image.pixels8.cols(), 4000);
-    EXPECT_EQ(r.image.pixels8[0][3999], 77);
-    // Every stored pixel is the file's value at the mirrored row and the same column.
-    int wrong = 0;
-    for (int row = 0; row < h; ++row)
-        for (int c = 0; c < 4000; ++c)
-            wrong +=
-                r.image.pixels8[row][c] != data[static_cast<std::size_t>((h - 1 - row) * w + c)];
-    EXPECT_EQ(wrong, 0);
-    long double sum = 0;
-    for (std::uint8_t v : data)
-        sum += v;
-    EXPECT_EQ(r.image.dataMax, 200);
-    EXPECT_EQ(r.image.mean, sum / 50000);
+TEST(FitsHeaderCards, CardsAreSplitOnceAndGiveTheHeaderBack) {
+    const HeaderCard c = ParseCard(Card("CTYPE1", "'RA---TAN'", "right ascension"));
+    EXPECT_EQ(c.keyword, "CTYPE1");
+    EXPECT_EQ(c.value, "'RA---TAN'");
+    EXPECT_EQ(c.comment, "right ascension");
+    EXPECT_EQ(c.text.size(), 80u);
+    // No "=": the keyword is columns 1-8; no "/": the value stops at column 79.
+    const HeaderCard history = ParseCard("HISTORY  made by hand");
+    EXPECT_EQ(history.keyword, "HISTORY");
+    const std::string full = "LONG    = " + std::string(69, '9') + "8";
+    EXPECT_EQ(ParseCard(full).value, std::string(69, '9'));
+
+    std::int64_t i = 0;
+    EXPECT_TRUE(ParseHeaderInteger(" -9223372036854775808 ", i));
+    EXPECT_EQ(i, std::numeric_limits<std::int64_t>::min());
+    EXPECT_TRUE(ParseHeaderInteger("+42", i));
+    EXPECT_EQ(i, 42);
+    for (const char* bad :
+         {"9223372036854775808", "44444444444444444444", "", "-", "1.0", "12a", "0x10", "+-5"})
+        EXPECT_FALSE(ParseHeaderInteger(bad, i)) << bad;
+    long double r = 0;
+    EXPECT_TRUE(ParseHeaderReal("1E-310", r));
+    EXPECT_EQ(static_cast<double>(r), 1e-310);
+    for (const char* bad : {"inf", "NaN", "1e", "'1'", ""})
+        EXPECT_FALSE(ParseHeaderReal(bad, r)) << bad;
+
+    // Blocks to cards and back: everything before END, the header text rebuilt card by card.
+    const std::string blocks = HeaderBlocks(
+        {Card("SIMPLE", "T"), Card("NAXIS", "2"), Card("NAXIS1", "3000000000"), Card("END", "")});
+    const ParsedHeader parsed = ParseHeaderBlocks(blocks + "trailing bytes");
+    EXPECT_TRUE(parsed.complete);
+    EXPECT_EQ(parsed.blocks, 1);
+    ASSERT_EQ(parsed.cards.size(), 3u);
+    EXPECT_EQ(CardInteger(parsed.cards, "NAXIS1"), 3000000000);
+    EXPECT_EQ(CardInteger(parsed.cards, "NAXIS3"), std::nullopt);
+    EXPECT_TRUE(CardIsTrue(parsed.cards, "SIMPLE"));
+    EXPECT_EQ(HeaderString(parsed.cards), blocks.substr(0, 2880));
+    EXPECT_FALSE(ParseHeaderBlocks(blocks.substr(0, 2000)).complete);
 }
 
-TEST(FitsCap, TallAndWideImageKeepsTopLeftAndCountsAllPixels) {
-    const int n = 4001;
+// --- Whole images --------------------------------------------------------------------------
+
+TEST(FitsWhole, ImagesOverFourThousandPixelsAreKeptWhole) {
+    const int n = 4500;
     std::vector<std::uint8_t> data(static_cast<std::size_t>(n) * n, 2);
-    data[0] = 250;                                     // first file row: not stored
-    data[static_cast<std::size_t>(n) + 4000] = 0;      // last column: not stored
-    data[static_cast<std::size_t>(n) * (n - 1)] = 9;   // last file row: top row
-    data[static_cast<std::size_t>(n) * 1 + 3999] = 5;  // second file row: bottom row
+    data[0] = 250;                                        // first file row: bottom row
+    data[static_cast<std::size_t>(n) * n - 1] = 9;        // last file row: top row, last column
+    data[static_cast<std::size_t>(n) * 4400 + 4321] = 0;  // beyond 4000 both ways
     const Loaded r = ReadBytes(FitsFile(Basic(8, n, n), data));
     const ImageState& im = r.image;
-    ASSERT_EQ(im.width, 4000);
-    ASSERT_EQ(im.height, 4000);
-    EXPECT_EQ(im.pixels8.rows(), 4000);
-    EXPECT_EQ(im.pixels8[0][0], 9);
-    EXPECT_EQ(im.pixels8[3999][3999], 5);
-    EXPECT_EQ(im.dataMax, 250);
-    EXPECT_EQ(im.dataMin, 0);
-    const long double count = 16008001.0L;
-    const long double sum = 2 * (count - 4) + 250 + 0 + 9 + 5;
-    EXPECT_EQ(im.mean, sum / count);
+    ASSERT_EQ(im.width, n);
+    ASSERT_EQ(im.height, n);
+    EXPECT_EQ(im.pixels8.rows(), n);
+    EXPECT_EQ(im.pixels8.cols(), n);
+    EXPECT_EQ(im.pixels8[n - 1][0], 250);
+    EXPECT_EQ(im.pixels8[0][n - 1], 9);
+    EXPECT_EQ(im.pixels8[n - 1 - 4400][4321], 0);
+    EXPECT_EQ(im.axes, (std::vector<std::int64_t>{n, n}));
+    EXPECT_EQ(im.missingBytes, 0);
+    const long double count = static_cast<long double>(n) * n;
+    EXPECT_EQ(im.mean, (2 * (count - 3) + 250 + 9) / count);
 }
 
 // --- Short files and impossible sizes ------------------------------------------------------
@@ -526,28 +541,37 @@ TEST(FitsShortFile, EveryKindCutShortReadsLikeZeroPadding) {
     }
 }
 
-TEST(FitsShortFile, HugeClaimOnASmallFileIsCountedWithoutReadingBeyondTheEnd) {
-    std::vector<std::uint8_t> data(200);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<std::uint8_t>(i % 50 + 1);
-    auto bytes = FitsFile(With(Basic(8, 100000, 100000), {Card("BZERO", "-4")}), data);
-    bytes.resize(2880 + data.size());
-    const Loaded r = ReadBytes(bytes);
-    const ImageState& im = r.image;
-    ASSERT_EQ(im.height, 4000);
-    ASSERT_EQ(im.width, 4000);
-    EXPECT_EQ(im.pixels8.size(), 4000u * 4000u);
-    // The values present are in file row 0, far below the stored rows.
-    EXPECT_EQ(im.pixels8[3999][0], 0);
-    StatsAccumulator acc;
-    for (std::uint8_t v : data)
-        acc.add(v - 4.0);
-    const std::int64_t missing = 10000000000LL - static_cast<std::int64_t>(data.size());
-    acc.s1 += missing * -4.0L;
-    acc.s2 += missing * 16.0L;
-    acc.n += missing;
-    acc.dataMin = -4;
-    ExpectStats(im, acc);
+TEST(FitsShortFile, DamageIsSaidAndHugeClaimsOnSmallFilesAreRefused) {
+    // A -32 image whose data stop after 5000 of 240000 bytes: shown, the rest as zeros, and
+    // the missing part counted.
+    std::vector<std::uint8_t> data(5000, 0x3F);
+    auto cut = FitsFile(Basic(-32, 300, 200), data);
+    cut.resize(2880 + data.size());
+    const Loaded shortened = ReadBytes(cut);
+    ASSERT_EQ(shortened.image.height, 200);
+    EXPECT_EQ(shortened.image.missingBytes, 235000);
+    EXPECT_EQ(DamageNote(shortened.image), " (tronqué : 235000 octets manquants)");
+    EXPECT_EQ(shortened.image.pixelsR32[0][0], 0.0f);
+    EXPECT_NE(shortened.image.pixelsR32[199][0], 0.0f);
+
+    // A header with no data at all is no image.
+    auto headerOnly = FitsFile(Basic(16, 30, 20), {});
+    headerOnly.resize(2880);
+    const Loaded bare = ReadBytes(headerOnly);
+    EXPECT_EQ(bare.image.height, 0);
+    EXPECT_EQ(bare.image.errorText, "Aucune donnée après l'en-tête (30 x 20 annoncés)");
+
+    // A 5760-byte file claiming 20000 x 20000 doubles, or a plane far beyond any memory: a
+    // message, and no memory taken for what the file does not hold.
+    const Loaded huge = ReadBytes(FitsFile(Basic(-64, 20000, 20000), std::vector<std::uint8_t>(8)));
+    EXPECT_EQ(huge.image.height, 0);
+    EXPECT_EQ(huge.image.errorText,
+              "Fichier endommagé : l'image de 20000 x 20000 annonce 3200000000 octets, le "
+              "fichier n'en contient pas la moitié");
+    EXPECT_EQ(huge.image.pixelsR64.size(), 1u);
+    EXPECT_EQ(ImageSizeRefusal(2000000000, 2000000000, 8),
+              "Image trop grande : 2000000000 x 2000000000 pixels (mémoire insuffisante)");
+    EXPECT_EQ(ImageSizeRefusal(16384, 16384, 4), "");
 }
 
 TEST(FitsShortFile, PlaneBeyondTheEndOfTheFileReadsAsZeros) {

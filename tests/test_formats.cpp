@@ -110,10 +110,14 @@ TEST_F(Formats, ImageExtensionInheritsAndSelectsPlanes) {
     ASSERT_TRUE(ListFitsHeader(dir.file("ext.fit"), text, error, MessageWords{}));
     const auto sep = std::find_if(text.begin(), text.end(),
                                   [](const std::string& l) { return l.find("----") == 0; });
+    // The image's own header first, then the primary header, each ending at its END card:
+    // no blank padding between or after them.
     ASSERT_NE(sep, text.end());
-    EXPECT_EQ((sep - text.begin()) % 36, 0);
-    EXPECT_EQ(sep[1].substr(0, 20), "XTENSION= 'IMAGE   '");
-    EXPECT_EQ(text.size() - (sep - text.begin()) - 1, 36u);
+    EXPECT_EQ(text.front().substr(0, 20), "XTENSION= 'IMAGE   '");
+    EXPECT_EQ(sep[-1].substr(0, 3), "END");
+    EXPECT_EQ(sep[1].substr(0, 30), "SIMPLE  =                    T");
+    EXPECT_EQ(text.back().substr(0, 3), "END");
+    EXPECT_EQ(std::count(text.begin(), text.end(), std::string(80, ' ')), 0);
 }
 
 TEST_F(Formats, HostileExtensionSizesEndWithAMessage) {
@@ -159,6 +163,79 @@ TEST_F(Formats, GzipLoadsAsThePlainFileAndRefusesDamage) {
     WriteFile(dir.file("plain.fit.gz"), plain);
     for (const char* name : {"damaged.fit.gz", "cut.fts.gz", "plain.fit.gz"})
         EXPECT_EQ(Rejected(name), "Format non supporté.Fichier gzip corrompu") << name;
+}
+
+TEST_F(Formats, GzipPaddingAndMembersAreReadAsGzipDoes) {
+    const auto plain = FitsFile(Join({Card("SIMPLE", "T")}, ImageCards(16, 7, 4)), Values16(28));
+    WriteFile(dir.file("m51.fits"), plain);
+    GzipTo(dir.file("m51.fits.gz"), plain);
+    const auto member = ReadFile(dir.file("m51.fits.gz"));
+    // Zeros after the member, as tape blocks leave them.
+    auto padded = member;
+    padded.resize(member.size() + 10000, 0);
+    WriteFile(dir.file("padded.fits.gz"), padded);
+    // The file cut in two members, one after the other.
+    const std::vector<std::uint8_t> first(plain.begin(), plain.begin() + 3000);
+    const std::vector<std::uint8_t> second(plain.begin() + 3000, plain.end());
+    GzipTo(dir.file("a.gz.part"), first);
+    GzipTo(dir.file("b.gz.part"), second);
+    auto members = ReadFile(dir.file("a.gz.part"));
+    const auto tail = ReadFile(dir.file("b.gz.part"));
+    members.insert(members.end(), tail.begin(), tail.end());
+    WriteFile(dir.file("members.fits.gz"), members);
+    ExpectSame("m51.fits", "padded.fits.gz");
+    ExpectSame("m51.fits", "members.fits.gz");
+    // Anything but zeros after the member is still damage.
+    auto trailing = member;
+    trailing.push_back(0x1F);
+    trailing.push_back(0x42);
+    WriteFile(dir.file("trailing.fits.gz"), trailing);
+    EXPECT_EQ(Rejected("trailing.fits.gz"), "Format non supporté.Fichier gzip corrompu");
+}
+
+TEST_F(Formats, HostileHeaderRunsAndHduChainsEndQuickly) {
+    // A primary of 999 blocks of cards and an image extension of as many, inheriting them
+    // all: the merge used to compare every card with every other.
+    std::vector<std::string> primary = {Card("SIMPLE", "T"), Card("BITPIX", "8"),
+                                        Card("NAXIS", "0")};
+    std::vector<std::string> own = {Card("XTENSION", "'IMAGE   '"),
+                                    Card("BITPIX", "8"),
+                                    Card("NAXIS", "2"),
+                                    Card("NAXIS1", "2"),
+                                    Card("NAXIS2", "2"),
+                                    Card("PCOUNT", "0"),
+                                    Card("GCOUNT", "1"),
+                                    Card("INHERIT", "T")};
+    for (int i = 0; primary.size() < 999 * 36 - 1; ++i) {
+        primary.push_back(Card("P" + std::to_string(i), std::to_string(i)));
+        own.push_back(Card("E" + std::to_string(i), std::to_string(i)));
+    }
+    auto runs = FitsFile(primary, {});
+    const auto ext = FitsFile(own, {1, 2, 3, 4});
+    runs.insert(runs.end(), ext.begin(), ext.end());
+    GzipTo(dir.file("runs.fits.gz"), runs);
+    const auto start = std::chrono::steady_clock::now();
+    Click("runs.fits.gz");
+    EXPECT_TRUE(viewer->image.loaded) << viewer->controls.status;
+    // Its own cards, then those it inherits.
+    EXPECT_EQ(viewer->image.cards.size(), own.size() + primary.size() - 3);
+    // A header that never ends within the block limit, and a chain of more HDUs than any
+    // real file holds, end with a message.
+    std::vector<std::string> endless(1001 * 36, Card("HISTORY", ""));
+    endless.front() = Card("SIMPLE", "T");
+    endless[1] = Card("BITPIX", "8");
+    WriteFile(dir.file("endless.fits"), HeaderBlocks(endless));
+    EXPECT_EQ(Rejected("endless.fits"), "Format non supporté.Mot clé \"END\" manquant");
+    auto chain = FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "0")}, {});
+    const auto empty = FitsFile({Card("XTENSION", "'IMAGE   '"), Card("BITPIX", "8"),
+                                 Card("NAXIS", "0"), Card("PCOUNT", "0"), Card("GCOUNT", "1")},
+                                {});
+    for (int i = 0; i < 1100; ++i)
+        chain.insert(chain.end(), empty.begin(), empty.end());
+    chain.insert(chain.end(), ext.begin(), ext.end());
+    WriteFile(dir.file("chain.fits"), chain);
+    EXPECT_FALSE(Rejected("chain.fits").empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_F(Formats, GzipBombIsNotInflatedBeyondWhatTheHeaderNeeds) {

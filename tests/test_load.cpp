@@ -120,6 +120,77 @@ TEST_F(Load, ErrorDuringLoadClearsDisplayAndPropagates) {
     EXPECT_EQ(viewer->controls.readout, " ");
 }
 
+TEST_F(Load, NothingOfAFailedLoadReachesTheNextFile) {
+    // Refused after its header set a scale, an offset and a size; then one whose header
+    // number does not convert, ending its load with an error.
+    WriteFile(dir.file("a.fit"),
+              FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "12"), Card("NAXIS", "2"),
+                        Card("NAXIS1", "8"), Card("NAXIS2", "200"), Card("BZERO", "32768"),
+                        Card("BSCALE", "2")},
+                       std::vector<std::uint8_t>(3200)));
+    WriteFile(dir.file("b.fit"),
+              FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                        Card("NAXIS1", "8"), Card("NAXIS2", "200"), Card("BZERO", "x")},
+                       std::vector<std::uint8_t>(3200)));
+    WriteFile(dir.file("c.fit"), Cube(10, 10, 1, {Card("OBJECT", "'small'")}));
+    Click("c.fit");
+    const std::string alone = viewer->controls.status;
+    const double minimum = viewer->image.dataMin;
+    const auto bmp = viewer->displayBitmap.toBmpBytes();
+    // A file cut short, then a PIC file: the PIC has no header cards and is not cut.
+    auto cut = Cube(300, 200, 1);
+    cut.resize(2880 + 5000);
+    WriteFile(dir.file("cut.fit"), cut);
+    auto pic = PicHeader(3, 2, 2);
+    pic.resize(pic.size() + 12, 1);
+    WriteFile(dir.file("p.pic"), pic);
+    Click("a.fit");
+    EXPECT_FALSE(viewer->image.loaded);
+    EXPECT_THROW(Click("b.fit"), OperationError);
+    Click("cut.fit");
+    EXPECT_GT(viewer->image.missingBytes, 0);
+    Click("p.pic");
+    EXPECT_EQ(viewer->controls.status, "p.pic  3x2  16 bits");
+    EXPECT_TRUE(viewer->image.cards.empty());
+    Click("c.fit");
+    EXPECT_EQ(viewer->controls.status, alone);
+    EXPECT_EQ(viewer->image.dataMin, minimum);
+    EXPECT_EQ(viewer->image.bzero, 0);
+    EXPECT_EQ(viewer->image.bscale, 1);
+    EXPECT_TRUE(viewer->displayBitmap.toBmpBytes() == bmp);
+    // The cards and axes are those of the file shown.
+    EXPECT_EQ(viewer->image.axes, (std::vector<std::int64_t>{10, 10}));
+    ASSERT_NE(FindCard(viewer->image.cards, "OBJECT"), nullptr);
+    EXPECT_EQ(FindCard(viewer->image.cards, "OBJECT")->value, "'small'");
+    EXPECT_EQ(viewer->image.missingBytes, 0);
+    Click("cut.fit");
+    EXPECT_EQ(viewer->controls.status,
+              "cut.fit  300x200  16 bits (tronqué : 115000 octets manquants)");
+}
+
+TEST_F(Load, TallImagesAreShownWholeAtTheirSkyPosition) {
+    // The same field centre, on 10 rows and on 4500 (cut to 4000 rows, the centre of a tall
+    // image moved by 500 rows, half a degree here).
+    for (const int rows : {10, 4500}) {
+        const std::string name = "f" + std::to_string(rows) + ".fit";
+        WriteFile(dir.file(name),
+                  FitsFile({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "2"),
+                            Card("NAXIS1", "3"), Card("NAXIS2", std::to_string(rows)),
+                            Card("CTYPE1", "'RA---TAN'"), Card("CTYPE2", "'DEC--TAN'"),
+                            Card("CRVAL1", "150.0"), Card("CRVAL2", "30.0"), Card("CRPIX1", "1.5"),
+                            Card("CRPIX2", std::to_string(rows / 2)), Card("CDELT1", "-0.001"),
+                            Card("CDELT2", "0.001")},
+                           std::vector<std::uint8_t>(static_cast<std::size_t>(3 * rows), 7)));
+    }
+    Click("f10.fit");
+    const double ra = viewer->wcs.centreRa, dec = viewer->wcs.centreDec;
+    Click("f4500.fit");
+    EXPECT_EQ(viewer->controls.status.substr(0, 26), "f4500.fit  3x4500  8 bits ");
+    EXPECT_EQ(viewer->displayBitmap.height(), 4500);
+    EXPECT_NEAR(viewer->wcs.centreDec, dec, 1e-9);
+    EXPECT_NEAR(viewer->wcs.centreRa, ra, 1e-9);
+}
+
 TEST_F(Load, FixedModeCarriesThresholdsToTheNextImage) {
     WriteFile(dir.file("a.fit"), Cube(4, 4, 1, {Card("DATAMIN", "1002"), Card("DATAMAX", "1010")}));
     WriteFile(dir.file("b.fit"), Cube(4, 4, 2));

@@ -133,7 +133,7 @@ TEST(PicData, ThresholdsComeFromTheHeader) {
     EXPECT_EQ(neg.headerLow, -300);
 }
 
-TEST(PicData, WideAndTallImagesAreCappedButCountedInFull) {
+TEST(PicData, WideAndTallImagesAreKeptWhole) {
     const int w = 4100, h = 4002;
     std::vector<std::uint8_t> data;
     data.reserve(static_cast<std::size_t>(w) * h * 2);
@@ -141,11 +141,12 @@ TEST(PicData, WideAndTallImagesAreCappedButCountedInFull) {
         for (int c = 0; c < w; ++c)
             PutLE16(data, static_cast<std::int16_t>(k == 0 && c == 0 ? -9 : (c == 4050 ? 9 : 1)));
     const ImageState im = ReadPic(Join(PicHeader(w, h, 2), data));
-    ASSERT_EQ(im.height, 4000);
-    ASSERT_EQ(im.width, 4000);
-    EXPECT_EQ(im.pixels16.rows(), 4000);
-    EXPECT_EQ(im.pixels16.cols(), 4000);
-    EXPECT_EQ(im.pixels16[3999][0], 1);  // file row 2; rows 0 and 1 are not stored
+    ASSERT_EQ(im.height, h);
+    ASSERT_EQ(im.width, w);
+    EXPECT_EQ(im.pixels16.rows(), h);
+    EXPECT_EQ(im.pixels16.cols(), w);
+    EXPECT_EQ(im.pixels16[h - 1][0], -9);  // the file's first value: bottom left
+    EXPECT_EQ(im.pixels16[0][4050], 9);
     EXPECT_EQ(im.dataMin, -9);
     EXPECT_EQ(im.dataMax, 9);
     const long double n = static_cast<long double>(w) * h;
@@ -169,13 +170,12 @@ TEST(PicShortFile, MissingValuesAreZero) {
     EXPECT_EQ(im.mean, 24.0L / 6);
 }
 
-TEST(PicShortFile, LargestHeaderWithNoDataLoadsAsZeros) {
+TEST(PicShortFile, LargestHeaderWithNoDataIsRefusedAsDamaged) {
     const ImageState im = ReadPic(PicHeader(32767, 32767, 4));
-    ASSERT_EQ(im.height, 4000);
-    EXPECT_EQ(im.dataMin, 0);
-    EXPECT_EQ(im.dataMax, 0);
-    EXPECT_EQ(im.mean, 0);
-    EXPECT_EQ(im.sigma, 0);
+    EXPECT_EQ(im.height, 0);
+    EXPECT_EQ(im.errorText.rfind("Fichier endommagé : l'image de 32767 x 32767 annonce", 0), 0u)
+        << im.errorText;
+    EXPECT_EQ(im.pixels32.size(), 1u);
 }
 
 TEST(PicHeaderCheck, RejectionsGiveTheirMessageAndNoImage) {

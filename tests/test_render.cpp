@@ -213,19 +213,31 @@ TEST_F(Render, ExtremeValuesAndNegativeScalesMatch) {
                                std::nan(""),
                                3.5,
                                -7.25};
-    for (int bitpix : {32, -32, -64}) {
-        for (long double bscale : {1.0L, -2.5L, 1e-30L, 0.0L}) {
+    for (int bitpix : {32, 64, -32, -64}) {
+        for (auto [bscale, bzero] : {std::pair{1.0L, 10.0L},
+                                     {-2.5L, 10.0L},
+                                     {1e-30L, 10.0L},
+                                     {0.0L, 10.0L},
+                                     {1.0L, 0.0L},
+                                     {-1.0L, 0.0L}}) {
             ShowImage(
                 bitpix, 3, 4,
                 [&](int r, int c) {
                     const double v = specials[(r * 4 + c) % 12];
-                    if (bitpix == 32)
+                    if (bitpix > 0)
                         return std::isfinite(v) ? std::clamp(v, -2147483648.0, 2147483647.0) : 5.0;
                     return v;
                 },
-                bscale, 10);
-            for (auto [low, high] :
-                 {std::pair{-5.0, 20.0}, {20.0, -5.0}, {3.0, 3.0}, {-1e300, 1e300}}) {
+                bscale, bzero);
+            for (auto [low, high] : {std::pair{-5.0, 20.0},
+                                     {20.0, -5.0},
+                                     {3.0, 3.0},
+                                     {-1e300, 1e300},
+                                     // Thresholds a subnormal apart: an infinite slope, whose level
+                                     // estimate at the low threshold itself is 0 x infinity.
+                                     {0.0, 1e-310},
+                                     {4.9e-324, 0.0},
+                                     {-1.797e308, 1.797e308}}) {
                 viewer->levels.low = low;
                 viewer->levels.high = high;
                 viewer->renderDisplay();

@@ -74,8 +74,13 @@ constexpr const char* kUsage =
     "  --version           the version of the program\n"
     "\n"
     "Exit status: 0 when every file was handled, 1 when an error ended the batch (files\n"
-    "already written are kept) or, with --keep-going, ended any file, 2 on bad usage.\n"
+    "already written are kept) or, with --keep-going, ended any file, 2 on bad usage,\n"
+    "3 when every file was handled but some were damaged (cut short: converted as far as\n"
+    "they go, the missing part as zeros, and named on standard error).\n"
     "Control characters of names, captions and headers are printed as escapes (\\n, \\x1b).\n";
+
+// Every file handled, but at least one was cut short.
+constexpr int kExitDamaged = 3;
 
 struct Options {
     std::optional<std::string> dest;
@@ -472,11 +477,18 @@ int main(int argc, char** argv) {
                   << Clock(elapsed) << " elapsed, " << (done > 0 ? Clock(remaining) : "?")
                   << " remaining" << std::flush;
     };
+    std::atomic<bool> damaged{false};
     auto fileDone = [&](const BatchEntryReport& r) {
         if (o.caption) std::cout << Visible(r.caption) << "\n" << std::flush;
         if (o.levels && !r.lowText.empty())
             std::cout << Visible(r.name) << "\t" << r.lowText << "\t" << r.highText << "\n"
                       << std::flush;
+        // A file cut short is converted as far as it goes, and said to be damaged.
+        if (!r.damage.empty()) {
+            damaged = true;
+            if (progress) std::cerr << "\r\033[K";
+            std::cerr << Visible(r.name) << ": " << Visible(r.damage) << "\n";
+        }
         if (r.rejected || r.skipped) rejected.push_back(r);
         if (r.skipped && !o.quiet) {
             if (progress) std::cerr << "\r\033[K";
@@ -592,5 +604,5 @@ int main(int argc, char** argv) {
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
-    std::_Exit(status);
+    std::_Exit(status == 0 && damaged ? kExitDamaged : status);
 }

@@ -169,7 +169,11 @@ class BoundaryLevels {
             if (s == std::numeric_limits<T>::max() || s == std::numeric_limits<T>::min())
                 return map_(s);
         }
-        int level = static_cast<int>(std::clamp(map_.estimate(static_cast<double>(s)), 0.0, 255.0));
+        // The estimate is only a starting point for the walk below, but it must be a valid
+        // one: thresholds a subnormal apart make the slope infinite, and 0 x infinity is NaN,
+        // which no clamp turns into a level.
+        const double guess = map_.estimate(static_cast<double>(s));
+        int level = !(guess > 0) ? 0 : guess >= 255 ? 255 : static_cast<int>(guess);
         const std::int64_t key = KeyOf(s);
         // The sentinels at 0 and 256 stop both walks.
         if (dir_ > 0) {

@@ -144,8 +144,10 @@ class GzipInput::Buffer : public std::streambuf {
             }
             const int r = inflate(&z_, Z_NO_FLUSH);
             if (r == Z_STREAM_END) {
-                // gzip allows members one after the other.
-                if (z_.avail_in == 0 && file_.peek() == std::char_traits<char>::eof()) {
+                // gzip allows members one after the other, and zeros after the last one
+                // (tape blocks): a member begins with 0x1F, never with 0.
+                const int next = z_.avail_in > 0 ? *z_.next_in : file_.peek();
+                if (next == std::char_traits<char>::eof() || next == 0) {
                     finished_ = true;
                     break;
                 }

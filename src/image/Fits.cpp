@@ -29,37 +29,30 @@ namespace {
 constexpr std::int64_t kBlockSize = 2880;
 constexpr int kCardSize = 80;
 constexpr int kCardsPerBlock = 36;
+// No real header comes near this many blocks (72 000 cards); a file that claims more is
+// refused before it costs time and memory.
+constexpr std::int64_t kMaxHeaderBlocks = 2000;
 
+// Integers the image needs in 32 bits (sizes, BITPIX): a value outside them is refused like
+// any other text that is not a number.
 std::int32_t IntegerValue(std::string_view value) {
-    std::int32_t v = 0;
-    if (!TryParseInteger(value, v)) ThrowInvalidInteger(Windows1252ToUtf8(value));
-    return v;
+    std::int64_t v = 0;
+    if (!ParseHeaderInteger(value, v) || v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
+        ThrowInvalidInteger(Windows1252ToUtf8(value));
+    return static_cast<std::int32_t>(v);
 }
 
-// A 64-bit integer in plain decimal, or none.
+// A 64-bit integer, or none.
 std::optional<std::int64_t> Integer64Value(std::string_view text) {
-    constexpr std::nullopt_t none = std::nullopt;
-    std::size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
-    if (i == text.size()) return none;
-    std::uint64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return none;
-        if (magnitude > (std::uint64_t{1} << 63) / 10) return none;
-        magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0');
-        if (magnitude > (std::uint64_t{1} << 63)) return none;
-    }
-    if (negative)
-        return magnitude == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
-                                                     : -static_cast<std::int64_t>(magnitude);
-    if (magnitude >= (std::uint64_t{1} << 63)) return none;
-    return static_cast<std::int64_t>(magnitude);
+    std::int64_t v = 0;
+    if (!ParseHeaderInteger(text, v)) return std::nullopt;
+    return v;
 }
 
 long double ExtendedValue(std::string_view value) {
     long double v = 0;
-    if (!TryParseReal(value, v)) ThrowInvalidFloat(Windows1252ToUtf8(value));
+    if (!ParseHeaderReal(value, v)) ThrowInvalidFloat(Windows1252ToUtf8(value));
     return v;
 }
 
@@ -88,10 +81,9 @@ struct HeaderRead {
     }
 
     // Applies one card; false when the card rejects the header.
-    bool apply(std::string_view card) {
-        const detail::CardParts parts = detail::SplitCard(card);
-        const std::string_view key = parts.keyword;
-        const std::string_view value = parts.value;
+    bool apply(const HeaderCard& card) {
+        const std::string_view key = card.keyword;
+        const std::string_view value = card.value;
         if (key == "SIMPLE") {
             if (value.empty() || value.front() != 'T') {
                 image.errorText = missingMessage("SIMPLE = T");
@@ -335,6 +327,7 @@ PlaneStats ReadSmallIntegers(std::istream& file, std::int64_t bytesInFile,
             stats);
     }
     stats.addRepeated(scale(0.0), total - consumed);
+    stats.valuesRead = consumed;
     return stats;
 }
 
@@ -363,6 +356,7 @@ PlaneStats ReadWideValues(std::istream& file, std::int64_t bytesInFile,
             },
             stats);
     stats.addRepeated(scale(0.0), g.height * g.width - consumed);
+    stats.valuesRead = consumed;
     return stats;
 }
 
@@ -371,8 +365,8 @@ PlaneStats ReadPlaneOfKind(std::istream& file, std::int64_t bytesInFile,
                            const FitsHeaderInfo& info) {
     const double blank = info.blank;
     const Scaling scale{image.bscale, image.bzero};
-    const int rows = static_cast<int>(std::min<std::int64_t>(g.height, kMaxImageSide));
-    const int cols = static_cast<int>(std::min<std::int64_t>(g.width, kMaxImageSide));
+    const int rows = static_cast<int>(g.height);
+    const int cols = static_cast<int>(g.width);
     return VisitPixelKind(image.bitpix, [&](auto kind) {
         using T = typename decltype(kind)::type;
         PixelArray<T>& pixels = PixelsOf<T>(image);
@@ -420,9 +414,18 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
     ResetHeaderValues(image, wcs);
     HeaderRead read{image, wcs, words, {}, false};
 
+    image.cards.clear();
+    image.axes.clear();
+    bool endSeen = false;
     std::array<std::uint8_t, kBlockSize> block;
     std::int64_t blocks = 0;
     for (;;) {
+        // However long a header claims to run, it cannot hold more blocks than a sane one.
+        if (blocks >= kMaxHeaderBlocks) {
+            image.errorText = read.missingMessage("END");
+            read.refuse();
+            return read.info;
+        }
         if (detail::ReadSome(file, block.data(), kBlockSize) < kBlockSize) {
             // The file ends before the header does: there is no data to show.
             image.errorText = read.missingMessage("END");
@@ -433,8 +436,15 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
         read.info.dataOffset = blocks * kBlockSize;
         const char* text = reinterpret_cast<const char*>(block.data());
         for (int i = 0; i < kCardsPerBlock; ++i) {
+            // WCSLIB reads the header as its cards' text, END included.
             if (!read.end) wcs.headerCards.append(text + i * kCardSize, kCardSize);
-            if (!read.apply(std::string_view(text + i * kCardSize, kCardSize))) {
+            HeaderCard card = ParseCard(std::string_view(text + i * kCardSize, kCardSize));
+            const bool accepted = read.apply(card);
+            if (!endSeen) {
+                endSeen = read.end;
+                if (!endSeen) image.cards.push_back(std::move(card));
+            }
+            if (!accepted) {
                 read.refuse();
                 return read.info;
             }
@@ -450,6 +460,12 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
         wcs.equinox =
             wcs.radecsys.size() >= 4 && wcs.radecsys.compare(1, 3, "FK4") == 0 ? 1950 : 2000;
 
+    // The axes as the header gives them, for whoever needs more than the plane shown.
+    const std::int64_t naxis = CardInteger(image.cards, "NAXIS").value_or(0);
+    for (std::int64_t i = 1; i <= std::min<std::int64_t>(naxis, 999); ++i)
+        image.axes.push_back(
+            CardInteger(image.cards, "NAXIS" + detail::DecimalText(i)).value_or(0));
+
     // A header that names no size cannot be read as an image.
     if (image.height == 0) {
         image.errorText = read.missingMessage("NAXIS2");
@@ -462,6 +478,19 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
 }
 
 namespace {
+
+// Whether a stream that cannot tell its length (a gzip stream) holds `bytes` more bytes from
+// its current position, which is kept.
+bool StreamReaches(std::istream& file, std::int64_t bytes) {
+    const std::streampos here = file.tellg();
+    file.seekg(static_cast<std::streamoff>(bytes - 1), std::ios::cur);
+    char c = 0;
+    if (file) file.read(&c, 1);
+    const bool reached = file && file.gcount() == 1;
+    file.clear();
+    file.seekg(here);
+    return reached;
+}
 
 // Reads the data of the header just read, from the current position of `file`.
 void ReadFitsData(std::istream& file, ImageState& image, const FitsHeaderInfo& info,
@@ -494,9 +523,35 @@ void ReadFitsData(std::istream& file, ImageState& image, const FitsHeaderInfo& i
         return;
     }
 
+    std::int64_t bytesInFile = detail::BytesLeft(file);
+    const std::string size =
+        detail::DecimalText(layout.width) + " x " + detail::DecimalText(layout.height);
+    // A header alone shows nothing: there is no data to show.
+    if (bytesInFile == 0 && allBytes > 0) {
+        image.errorText = "Aucune donnée après l'en-tête (" + size + " annoncés)";
+        image.height = 0;
+        image.width = 0;
+        return;
+    }
+    // A large plane of which the file holds less than half is damage, not an image.
+    if (detail::IsLargePlane(pixelCount, bytes) &&
+        (bytesInFile >= 0 ? bytesInFile < planeBytes / 2 : !StreamReaches(file, planeBytes / 2))) {
+        image.errorText = detail::DamagedPlaneMessage(layout.width, layout.height, planeBytes);
+        image.height = 0;
+        image.width = 0;
+        return;
+    }
+    const std::string tooLarge = ImageSizeRefusal(layout.width, layout.height, bytes);
+    if (!tooLarge.empty()) {
+        image.errorText = tooLarge;
+        image.height = 0;
+        image.width = 0;
+        return;
+    }
+    if (bytesInFile >= 0 && bytesInFile < allBytes) image.missingBytes = allBytes - bytesInFile;
+
     // Move to the plane. What lies beyond the end of the file is not read but counted.
     const std::int64_t skip = planeBytes * (image.currentPlane - 1);
-    std::int64_t bytesInFile = detail::BytesLeft(file);
     if (bytesInFile >= 0 && skip >= bytesInFile) {
         bytesInFile = 0;
     } else if (skip > 0) {
@@ -505,10 +560,27 @@ void ReadFitsData(std::istream& file, ImageState& image, const FitsHeaderInfo& i
         if (bytesInFile >= 0) bytesInFile -= skip;
     }
 
-    const PlaneStats stats = ReadPlaneOfKind(file, bytesInFile, layout, image, info);
-
-    image.height = std::min(image.height, kMaxImageSide);
-    image.width = std::min(image.width, kMaxImageSide);
+    PlaneStats stats;
+    try {
+        stats = ReadPlaneOfKind(file, bytesInFile, layout, image, info);
+    } catch (const std::bad_alloc&) {
+        ResetImageArrays(image);
+        image.errorText = ImageSizeRefusal(layout.width, layout.height, bytes, true);
+        image.height = 0;
+        image.width = 0;
+        return;
+    }
+    // A stream that cannot tell its length says so by ending early.
+    if (bytesInFile < 0 && stats.valuesRead < pixelCount) {
+        if (stats.valuesRead == 0 && skip == 0) {
+            ResetImageArrays(image);
+            image.errorText = "Aucune donnée après l'en-tête (" + size + " annoncés)";
+            image.height = 0;
+            image.width = 0;
+            return;
+        }
+        image.missingBytes = allBytes - (skip + stats.valuesRead * bytes);
+    }
     image.dataMin = stats.dataMin;
     image.dataMax = stats.dataMax;
     stats.accumulator().finish(image.mean, image.sigma);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <unordered_set>
 
 #include "image/FitsSources.h"
 #include "image/ReaderSupport.h"
@@ -14,72 +15,39 @@ namespace pelorin::detail {
 
 namespace {
 
-constexpr std::int64_t kBlockSize = 2880;
-constexpr std::size_t kCardSize = 80;
-// As for the listing: no real header comes near this many blocks.
-constexpr int kMaxHeaderBlocks = 10000;
-// Walking stops after this many extensions.
-constexpr int kMaxHdus = 1000;
+constexpr std::int64_t kBlockSize = kFitsBlockSize;
+constexpr std::size_t kCardSize = kFitsCardSize;
 
-std::optional<std::int64_t> Integer(std::string_view text) {
-    std::size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
-    if (i == text.size()) return std::nullopt;
-    std::int64_t v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        if (v > (std::numeric_limits<std::int64_t>::max() - 9) / 10) return std::nullopt;
-        v = v * 10 + (text[i] - '0');
-    }
-    return negative ? -v : v;
-}
-
-// The value text of the first card with `keyword`, or none.
-std::optional<std::string_view> Value(const CardList& cards, std::string_view keyword) {
-    for (const std::string& c : cards) {
-        const CardParts parts = SplitCard(c);
-        if (parts.keyword == keyword) return parts.value;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::int64_t> IntegerOf(const CardList& cards, std::string_view keyword) {
-    const auto v = Value(cards, keyword);
-    return v ? Integer(*v) : std::nullopt;
-}
-
-bool IsTrue(const CardList& cards, std::string_view keyword) {
-    const auto v = Value(cards, keyword);
-    return v && !v->empty() && v->front() == 'T';
+std::optional<std::int64_t> IntegerOf(const HeaderCards& cards, std::string_view keyword) {
+    return CardInteger(cards, keyword);
 }
 
 // A string value without its quotes and trailing blanks.
-std::string StringOf(const CardList& cards, std::string_view keyword) {
-    auto v = Value(cards, keyword).value_or("");
+std::string StringOf(const HeaderCards& cards, std::string_view keyword) {
+    const HeaderCard* c = FindCard(cards, keyword);
+    std::string_view v = c ? std::string_view(c->value) : std::string_view();
     if (v.size() >= 2 && v.front() == '\'') v = v.substr(1, v.find('\'', 1) - 1);
     while (!v.empty() && v.back() == ' ')
         v.remove_suffix(1);
     return std::string(v);
 }
 
-// Reads one header: false when the stream ends before END or END is not within the limit.
-bool ReadHeader(std::istream& in, CardList& cards, CardList& blockCards) {
+// Reads one header, its cards parsed once: false when the stream ends before END, END is not
+// within the block limit, or the walk has used up its budget of header blocks. `blocks`
+// counts the blocks read.
+bool ReadHeader(std::istream& in, HeaderCards& cards, std::int64_t& blocks, std::int64_t& budget) {
     std::array<char, kBlockSize> block;
-    for (int blocks = 0; blocks < kMaxHeaderBlocks; ++blocks) {
+    blocks = 0;
+    while (blocks < kMaxHeaderBlocks && budget > 0) {
         if (ReadSome(in, reinterpret_cast<std::uint8_t*>(block.data()), kBlockSize) < kBlockSize)
             return false;
-        bool end = false;
-        for (std::size_t at = 0; at < kBlockSize; at += kCardSize) {
-            const std::string_view card(block.data() + at, kCardSize);
-            blockCards.emplace_back(card);
-            if (end) continue;
-            if (CardKeyword(card) == "END")
-                end = true;
-            else
-                cards.emplace_back(card);
-        }
-        if (end) return true;
+        ++blocks;
+        --budget;
+        const ParsedHeader parsed =
+            ParseHeaderBlocks(std::string_view(block.data(), kBlockSize), 1);
+        cards.insert(cards.end(), std::make_move_iterator(parsed.cards.begin()),
+                     std::make_move_iterator(parsed.cards.end()));
+        if (parsed.complete) return true;
     }
     return false;
 }
@@ -92,9 +60,9 @@ std::int64_t RoundedToBlocks(std::int64_t bytes) {
                : bytes + (kBlockSize - rest);
 }
 
-bool IsImageExtension(const CardList& cards, bool& tileCompressed) {
+bool IsImageExtension(const HeaderCards& cards, bool& tileCompressed) {
     const std::string xtension = StringOf(cards, "XTENSION");
-    tileCompressed = xtension == "BINTABLE" && IsTrue(cards, "ZIMAGE");
+    tileCompressed = xtension == "BINTABLE" && CardIsTrue(cards, "ZIMAGE");
     if (tileCompressed) return IntegerOf(cards, "ZNAXIS").value_or(0) >= 2;
     return xtension == "IMAGE" && IntegerOf(cards, "NAXIS").value_or(0) >= 2 &&
            DataUnitBytes(cards) > 0;
@@ -114,7 +82,7 @@ bool IsStructural(std::string_view key) {
 const char* const kExtensionSeparator =
     "--------------------------------------------------------------------------------";
 
-std::int64_t DataUnitBytes(const CardList& cards) {
+std::int64_t DataUnitBytes(const HeaderCards& cards) {
     const auto bitpix = IntegerOf(cards, "BITPIX");
     const auto naxis = IntegerOf(cards, "NAXIS");
     if (!bitpix || !naxis || *naxis < 0 || *naxis > 999) return -1;
@@ -137,7 +105,7 @@ std::int64_t DataUnitBytes(const CardList& cards) {
     return bytes;
 }
 
-bool PrimaryHasNoImage(const CardList& cards) {
+bool PrimaryHasNoImage(const HeaderCards& cards) {
     if (IntegerOf(cards, "NAXIS").value_or(0) < 2) return true;
     return IntegerOf(cards, "NAXIS1").value_or(0) == 0 ||
            IntegerOf(cards, "NAXIS2").value_or(0) == 0;
@@ -148,15 +116,15 @@ bool LocateImage(std::istream& in, ImageExtension& found) {
     in.clear();
     in.seekg(0);
     const std::int64_t size = BytesLeft(in);
-    CardList blocks;
-    if (!ReadHeader(in, found.primary, blocks)) return false;
-    std::int64_t at = static_cast<std::int64_t>(blocks.size() * kCardSize);
+    std::int64_t budget = kMaxWalkedHeaderBlocks;
+    std::int64_t blocks = 0;
+    if (!ReadHeader(in, found.primary, blocks, budget)) return false;
+    std::int64_t at = blocks * kBlockSize;
     found.scanned = at;
     std::int64_t bytes = DataUnitBytes(found.primary);
     if (!PrimaryHasNoImage(found.primary)) {
         found.dataStart = at;
         found.dataBytes = std::max<std::int64_t>(bytes, 0);
-        found.blockCards = std::move(blocks);
         return true;
     }
     for (int hdu = 1; hdu <= kMaxHdus; ++hdu) {
@@ -167,17 +135,19 @@ bool LocateImage(std::istream& in, ImageExtension& found) {
         in.clear();
         in.seekg(static_cast<std::streamoff>(at));
         if (!in) return false;
-        CardList cards, blockCards;
-        const bool complete = ReadHeader(in, cards, blockCards);
-        at += static_cast<std::int64_t>(blockCards.size() * kCardSize);
+        HeaderCards cards;
+        const bool complete = ReadHeader(in, cards, blocks, budget);
+        at += blocks * kBlockSize;
         found.scanned = at;
         if (!complete) return false;
         bytes = DataUnitBytes(cards);
         if (bytes < 0) return false;
         bool tiles = false;
         if (IsImageExtension(cards, tiles)) {
-            found.cards = std::move(cards);
-            found.blockCards = std::move(blockCards);
+            found.cards.reserve(cards.size());
+            for (const HeaderCard& c : cards)
+                found.cards.push_back(c.text);
+            found.header = std::move(cards);
             found.hdu = hdu;
             found.dataStart = at;
             found.dataBytes = bytes;
@@ -189,32 +159,27 @@ bool LocateImage(std::istream& in, ImageExtension& found) {
 }
 
 std::string MergedHeader(const ImageExtension& ext) {
-    std::string header;
-    auto add = [&header](std::string_view card) {
-        std::string c(card.substr(0, kCardSize));
-        c.resize(kCardSize, ' ');
-        header += c;
-    };
-    for (const std::string& c : ext.cards)
-        add(c);
-    if (IsTrue(ext.cards, "INHERIT")) {
-        for (const std::string& c : ext.primary) {
-            const std::string_view key = SplitCard(c).keyword;
+    HeaderCards merged = ext.header;
+    if (CardIsTrue(ext.header, "INHERIT")) {
+        // A set of the keywords present: the headers may hold tens of thousands of cards.
+        std::unordered_set<std::string_view> own;
+        for (const HeaderCard& c : ext.header)
+            own.insert(c.keyword);
+        for (const HeaderCard& c : ext.primary) {
+            const std::string_view key = c.keyword;
             if (key.empty() || IsStructural(key) || key == "COMMENT" || key == "HISTORY") continue;
-            if (!Value(ext.cards, key)) add(c);
+            if (!own.count(key)) merged.push_back(c);
         }
     }
-    add("END");
-    header.resize(
-        static_cast<std::size_t>(RoundedToBlocks(static_cast<std::int64_t>(header.size()))), ' ');
-    return header;
+    return HeaderString(merged);
 }
 
 std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo& wcs,
                                  ZoomWindow& zoom, const MessageWords& words, FitsHeaderInfo& info,
                                  std::unique_ptr<std::istream>& owned) {
     ImageExtension ext;
-    if (!LocateImage(file, ext) || ext.hdu == 0 || !IsTrue(ext.primary, "SIMPLE")) return nullptr;
+    if (!LocateImage(file, ext) || ext.hdu == 0 || !CardIsTrue(ext.primary, "SIMPLE"))
+        return nullptr;
     if (ext.tileCompressed) {
         std::string pixels;
         const std::string message = DecompressTiles(file, ext, pixels);
@@ -224,10 +189,18 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
         }
         // The image's own header and its values stand in for the table.
         ext.cards = ImageCardsFromTable(ext.cards);
+        ext.header.clear();
+        ext.header.reserve(ext.cards.size());
+        for (const std::string& c : ext.cards)
+            ext.header.push_back(ParseCard(c));
         ext.dataStart = 0;
         owned = std::make_unique<std::istringstream>(std::move(pixels));
     }
+    const std::int64_t dataStart = ext.dataStart;
     std::istringstream header(MergedHeader(ext));
+    // The reader splits the merged header into the image's cards again: the walk's copies
+    // would only double what a header of tens of thousands of cards costs.
+    ext = ImageExtension{};
     const std::string refusal = image.errorText;
     image.errorText.clear();
     info = ReadFitsHeader(header, image, wcs, zoom, words);
@@ -237,21 +210,34 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
     }
     std::istream& data = owned ? *owned : file;
     data.clear();
-    data.seekg(static_cast<std::streamoff>(ext.dataStart));
+    data.seekg(static_cast<std::streamoff>(dataStart));
     return data ? &data : nullptr;
 }
 
-void AppendExtensionListing(std::istream& file, HeaderText& text) {
-    CardList primary;
-    for (const std::string& line : text) {
-        if (CardKeyword(line) == "END") break;
-        primary.push_back(line);
+void PutExtensionListingFirst(std::istream& file, HeaderText& text) {
+    HeaderCards primary;
+    std::size_t primaryLines = text.size();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        HeaderCard card = ParseCard(text[i]);
+        if (card.keyword == "END") {
+            primaryLines = i + 1;
+            break;
+        }
+        primary.push_back(std::move(card));
     }
     if (!PrimaryHasNoImage(primary)) return;
     ImageExtension ext;
     if (!LocateImage(file, ext) || ext.hdu == 0) return;
-    text.emplace_back(kExtensionSeparator);
-    text.insert(text.end(), ext.blockCards.begin(), ext.blockCards.end());
+    // The image's own header is what the viewer wants to read first; the primary header
+    // follows, both without the blank cards that pad their last block.
+    HeaderText listing;
+    listing.reserve(ext.cards.size() + 2 + primaryLines);
+    listing.insert(listing.end(), ext.cards.begin(), ext.cards.end());
+    listing.push_back(std::string("END").append(kCardSize - 3, ' '));
+    listing.emplace_back(kExtensionSeparator);
+    listing.insert(listing.end(), text.begin(),
+                   text.begin() + static_cast<std::ptrdiff_t>(primaryLines));
+    text = std::move(listing);
 }
 
 }  // namespace pelorin::detail

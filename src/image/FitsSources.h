@@ -19,22 +19,28 @@ namespace pelorin::detail {
 
 // ---- Header data units ----
 
-// The header cards of one HDU, 80 bytes each, up to and without END.
+// The header cards of one HDU as text, 80 bytes each, up to and without END.
 using CardList = std::vector<std::string>;
 
 // Bytes of the data unit a header describes (BITPIX, NAXIS, NAXISn, PCOUNT, GCOUNT), not
 // rounded to blocks; -1 when the numbers are missing, negative or their product overflows.
-std::int64_t DataUnitBytes(const CardList& cards);
+std::int64_t DataUnitBytes(const HeaderCards& cards);
 
 // Whether a primary header describes no two-dimensional image (NAXIS below 2, or a side of 0).
-bool PrimaryHasNoImage(const CardList& cards);
+bool PrimaryHasNoImage(const HeaderCards& cards);
+
+// However hostile a file, the walk over its HDUs ends: no header may run over this many
+// blocks, no walk over this many HDUs nor, all headers together, this many header blocks.
+inline constexpr std::int64_t kMaxHeaderBlocks = 1000;
+inline constexpr int kMaxHdus = 1000;
+inline constexpr std::int64_t kMaxWalkedHeaderBlocks = 10000;
 
 // The image HDU that is shown when the primary holds none: the first extension after it that
 // is an IMAGE with NAXIS >= 2 or a tile-compressed image (a binary table with ZIMAGE = T).
 struct ImageExtension {
-    CardList primary;
-    CardList cards;              // the extension's own header
-    CardList blockCards;         // every card of its header blocks, END and blanks included
+    HeaderCards primary;         // the primary header
+    HeaderCards header;          // the extension's own header
+    CardList cards;              // the same extension header, each card's text
     int hdu = 0;                 // 0 for the primary, 1 for the first extension...
     std::int64_t dataStart = 0;  // byte position of its data unit
     std::int64_t dataBytes = 0;  // size of that data unit
@@ -58,9 +64,10 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
                                  ZoomWindow& zoom, const MessageWords& words, FitsHeaderInfo& info,
                                  std::unique_ptr<std::istream>& owned);
 
-// For the header listing: when the listed primary header holds no image and an image
-// extension follows, appends the separator and that extension's header blocks.
-void AppendExtensionListing(std::istream& file, HeaderText& text);
+// For the header listing, with `text` the listed primary header: when it holds no image and
+// an image extension follows, puts that extension's header first, then the separator and
+// the primary header, each up to its END card.
+void PutExtensionListingFirst(std::istream& file, HeaderText& text);
 
 // Reads and lists gzip-compressed FITS files, for the entry points that take a path.
 void ReadGzipFits(const std::string& path, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,

@@ -81,7 +81,7 @@ bool ListFitsHeader(std::istream& file, HeaderText& text, std::string& errorText
         // A block cut short by the end of the file is listed as far as it goes.
         for (std::size_t at = 0; at < bytes.size(); at += kCardSize) {
             const std::string_view card = bytes.substr(at, kCardSize);
-            const std::string_view keyword = detail::CardKeyword(card);
+            const std::string keyword = ParseCard(card).keyword;
             if (keyword == "SIMPLE") simple = true;
             if (keyword == "END") end = true;
             text.emplace_back(card);
@@ -93,7 +93,7 @@ bool ListFitsHeader(std::istream& file, HeaderText& text, std::string& errorText
         if (end || got < kBlockSize) break;
     }
     // Reaching the end of the file before END still lists what the header holds.
-    if (end) detail::AppendExtensionListing(file, text);
+    if (end) detail::PutExtensionListingFirst(file, text);
     return true;
 }
 

@@ -1,6 +1,9 @@
 #include "image/ImageModel.h"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <string>
 
 namespace pelorin {
 
@@ -18,6 +21,18 @@ void ResetImageArrays(ImageState& image) {
             SourceOf<T>(image).reset();
         });
     image.sourceInPixels = false;
+}
+
+void StartNewImage(ImageState& image) {
+    ImageState fresh;
+    fresh.fileName = std::move(image.fileName);
+    fresh.currentPlane = image.currentPlane;
+    fresh.loaded = image.loaded;
+    fresh.sourceDataMin = image.sourceDataMin;
+    fresh.sourceDataMax = image.sourceDataMax;
+    fresh.sourceMean = image.sourceMean;
+    fresh.sourceSigma = image.sourceSigma;
+    image = std::move(fresh);
 }
 
 void SaveSourcePixels(ImageState& image) {
@@ -62,6 +77,40 @@ double PhysicalValue(const ImageState& image, int row, int column) {
         return static_cast<double>(image.bscale * static_cast<long double>(pixels[row][column]) +
                                    image.bzero);
     });
+}
+
+namespace {
+
+// Memory of the machine, or none when the system cannot tell.
+long double PhysicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return 0;
+    return static_cast<long double>(pages) * pageSize;
+}
+
+}  // namespace
+
+std::string ImageSizeRefusal(std::int64_t width, std::int64_t height, int valueBytes, bool failed) {
+    const long double pixels = static_cast<long double>(width) * static_cast<long double>(height);
+    // A 24-bit BMP of the rendering holds 3 bytes a pixel in a file of at most 4 GB.
+    constexpr long double kMaxBmpPixels = 4294967295.0L / 3 - 65536;
+    const long double memory = PhysicalMemory();
+    const bool tooLarge =
+        pixels > kMaxBmpPixels || (memory > 0 && pixels * (valueBytes + 1) > memory);
+    if (!failed && !tooLarge) return {};
+    return "Image trop grande : " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels (mémoire insuffisante)";
+}
+
+std::string DamageText(const ImageState& image) {
+    if (image.missingBytes <= 0) return {};
+    return "tronqué : " + std::to_string(image.missingBytes) + " octets manquants";
+}
+
+std::string DamageNote(const ImageState& image) {
+    const std::string text = DamageText(image);
+    return text.empty() ? text : " (" + text + ")";
 }
 
 }  // namespace pelorin

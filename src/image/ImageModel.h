@@ -15,16 +15,13 @@
 #include <vector>
 
 #include "base/LargeBlock.h"
+#include "image/HeaderCards.h"
 
 namespace pelorin {
 
 // Images from this many pixels on are read and rendered on several threads; below, thread
 // start-up costs more than it saves, and a batch on several workers already fills the cores.
 inline constexpr long long kParallelPixels = 1 << 21;
-
-// Largest number of rows and of columns an array keeps. Larger images are read in full
-// for their statistics, but only their top-left 4000 x 4000 pixels are stored.
-inline constexpr int kMaxImageSide = 4000;
 
 // A two-dimensional array indexed [row][column], row 0 the top row of the display.
 // Storage is one contiguous row-major block. An array is never empty: unused arrays are
@@ -130,6 +127,14 @@ struct ImageState {
     bool loaded = false;
     bool pictureShown = false;
     std::string errorText;
+    // The header of the FITS image read: its cards (for an image in an extension its own
+    // cards, then those it inherits from the primary header) and its axes NAXIS1, NAXIS2...
+    // as the header gives them. Empty for other files.
+    HeaderCards cards;
+    std::vector<std::int64_t> axes;
+    // Bytes of the data unit the file does not hold: the image shows them as zeros, and the
+    // caption says the file is cut short.
+    std::int64_t missingBytes = 0;
 };
 
 struct ZoomWindow {
@@ -277,6 +282,11 @@ inline int ValueBytes(int bitpix) {
 }
 
 void ResetImageArrays(ImageState& image);
+// Clears everything a load describes, before the next file is read: the header values, the
+// statistics, the cards and every array, so that nothing of a file, read or refused, reaches
+// the next one. Kept: the file name, the plane asked for, whether an image is on display,
+// and the as-loaded statistics the "fixe" threshold mode carries over.
+void StartNewImage(ImageState& image);
 // Copies the current pixels into the source arrays now.
 void SaveSourcePixels(ImageState& image);
 // Marks the current pixels as the as-loaded ones; the copy is made by EnsureSourcePixels,
@@ -284,6 +294,17 @@ void SaveSourcePixels(ImageState& image);
 void KeepPixelsAsSource(ImageState& image);
 void EnsureSourcePixels(ImageState& image);
 void SaveSourceStatistics(ImageState& image);
+
+// Why an image of width x height values of `valueBytes` bytes cannot be held: its values and
+// the 8-bit rendering of the whole would not fit the machine's memory, or its rendering
+// would not fit a BMP file. Empty when it can be held; with `failed`, the message of an
+// allocation that failed whatever the size.
+std::string ImageSizeRefusal(std::int64_t width, std::int64_t height, int valueBytes,
+                             bool failed = false);
+// What a file cut short lacks, "tronqué : N octets manquants", or nothing; and the note the
+// caption adds for it, the same in parentheses after a blank.
+std::string DamageText(const ImageState& image);
+std::string DamageNote(const ImageState& image);
 void RestoreSource(ImageState& image);
 double PhysicalValue(const ImageState& image, int row, int column);
 

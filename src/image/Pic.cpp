@@ -86,8 +86,20 @@ void ReadPicImage(std::istream& file, ImageState& image) {
         file.clear();
 
     const detail::PlaneLayout layout{info.height, info.width, info.kind == 16 ? 2 : 4};
-    const int rows = std::min(info.height, kMaxImageSide);
-    const int cols = std::min(info.width, kMaxImageSide);
+    const int rows = info.height;
+    const int cols = info.width;
+    std::string refusal = ImageSizeRefusal(cols, rows, layout.valueBytes);
+    const std::int64_t planeBytes = layout.height * layout.width * layout.valueBytes;
+    // A large plane of which the file holds less than half is damage, not an image.
+    if (refusal.empty() && detail::IsLargePlane(layout.height * layout.width, layout.valueBytes) &&
+        bytesInFile < planeBytes / 2)
+        refusal = detail::DamagedPlaneMessage(cols, rows, planeBytes);
+    if (!refusal.empty()) {
+        image.errorText = refusal;
+        image.height = 0;
+        image.width = 0;
+        return;
+    }
     detail::PlaneStats stats;
     std::int64_t consumed = 0;
     if (info.kind == 16) {

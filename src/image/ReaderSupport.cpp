@@ -53,48 +53,15 @@ std::string DecimalText(std::int64_t v) {
     return std::string(buf, res.ptr);
 }
 
-namespace {
-
-bool IsBlankOrControl(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u <= 0x20 || u == 0x7F;
-}
-
-// 1-based position of the first `what` in the card, or `otherwise`.
-std::size_t Position(std::string_view card, char what, std::size_t otherwise) {
-    const auto at = card.find(what);
-    return at == std::string_view::npos ? otherwise : at + 1;
-}
-
-// Characters from..to (1-based, inclusive) of the card, cut to its length.
-std::string_view Characters(std::string_view card, std::size_t from, std::size_t to) {
-    if (to < from || from > card.size()) return {};
-    to = std::min(to, card.size());
-    return card.substr(from - 1, to - from + 1);
-}
-
-}  // namespace
-
-std::string_view TrimCardText(std::string_view t) {
-    while (!t.empty() && IsBlankOrControl(t.front()))
-        t.remove_prefix(1);
-    while (!t.empty() && IsBlankOrControl(t.back()))
-        t.remove_suffix(1);
-    return t;
-}
-
-std::string_view CardKeyword(std::string_view card) {
-    const std::size_t eq = Position(card, '=', 9);
-    return TrimCardText(Characters(card, 1, eq - 1));
+std::string DamagedPlaneMessage(std::int64_t width, std::int64_t height, std::int64_t planeBytes) {
+    return "Fichier endommagé : l'image de " + DecimalText(width) + " x " + DecimalText(height) +
+           " annonce " + DecimalText(planeBytes) +
+           " octets, le fichier n'en contient pas la moitié";
 }
 
 CardParts SplitCard(std::string_view card) {
-    const std::size_t eq = Position(card, '=', 9);
-    const std::size_t sl = Position(card, '/', 80);
-    CardParts parts;
-    parts.keyword = TrimCardText(Characters(card, 1, eq - 1));
-    if (sl > eq + 1) parts.value = TrimCardText(Characters(card, eq + 1, sl - 1));
-    return parts;
+    const CardTexts t = SplitCardText(card);
+    return CardParts{t.keyword, t.value};
 }
 
 namespace {

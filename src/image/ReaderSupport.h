@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/HeaderCards.h"
 #include "image/ImageModel.h"
 
 namespace pelorin::detail {
@@ -35,21 +36,12 @@ std::int64_t ReadSome(std::istream& in, std::uint8_t* into, std::int64_t count);
 // Decimal text of an integer, independent of any locale.
 std::string DecimalText(std::int64_t v);
 
-// Blanks and control characters (bytes 0-32 and 127) are cut from both ends of card texts.
-std::string_view TrimCardText(std::string_view t);
-
-// A header card split by the program's rule, with 1-based positions: eq is the first "="
-// (9 when there is none), sl the first "/" (80 when there is none); the keyword is
-// characters 1 .. eq-1, the value characters eq+1 .. sl-1, both trimmed. Without a "/" the
-// value stops at column 79, so column 80 never belongs to it.
+// A header card split by the program's rule (see image/HeaderCards.h), as views into it.
 struct CardParts {
     std::string_view keyword;
     std::string_view value;
 };
 CardParts SplitCard(std::string_view card);
-
-// Only the keyword, as the listing needs it; works on a short last card too.
-std::string_view CardKeyword(std::string_view card);
 
 // a * b when the product fits a non-negative 64-bit integer (both factors non-negative).
 inline bool MultiplyFits(std::int64_t a, std::int64_t b, std::int64_t& product) {
@@ -58,6 +50,16 @@ inline bool MultiplyFits(std::int64_t a, std::int64_t b, std::int64_t& product) 
     product = a * b;
     return true;
 }
+
+// A plane whose values, 8-bit rendering and written bitmap would take more than this much
+// memory must be held at least half by the file; otherwise it is damage, refused before
+// memory is taken for what the file does not hold.
+inline constexpr std::int64_t kLargePlaneBytes = std::int64_t{64} << 20;
+inline bool IsLargePlane(std::int64_t pixels, int valueBytes) {
+    return static_cast<long double>(pixels) * (valueBytes + 2) > kLargePlaneBytes;
+}
+// The message for such a plane of width x height values taking planeBytes in the file.
+std::string DamagedPlaneMessage(std::int64_t width, std::int64_t height, std::int64_t planeBytes);
 
 // Little-endian fields of the PIC header.
 inline std::int16_t LittleEndian16(const std::uint8_t* b) {
@@ -114,6 +116,7 @@ struct PlaneStats {
     long double s1 = 0;
     long double s2 = 0;
     std::int64_t n = 0;
+    std::int64_t valuesRead = 0;  // of them, the values the file held
 
     // Decodes `count` values of `valueBytes` bytes from `bytes`, stores them into `row`
     // (when not null) and adds their physical values, in order. Kept out of line and on
@@ -312,13 +315,7 @@ void DecodeValues(const std::uint8_t* bytes, std::int64_t first, std::int64_t co
         // Up to the end of the row, or of the values.
         const std::int64_t seg = std::min(count, layout.width - col);
         const std::int64_t r = layout.height - 1 - fileRow;
-        std::int64_t keep = 0;
-        if (r < kMaxImageSide && col < kMaxImageSide) {
-            keep = std::min<std::int64_t>(seg, kMaxImageSide - col);
-            stats.run(bytes, keep, vb, pixels[static_cast<int>(r)] + col, decode);
-        }
-        if (keep < seg)
-            stats.run(bytes + keep * vb, seg - keep, vb, static_cast<T*>(nullptr), decode);
+        stats.run(bytes, seg, vb, pixels[static_cast<int>(r)] + col, decode);
         bytes += seg * vb;
         count -= seg;
         col += seg;
@@ -330,8 +327,8 @@ void DecodeValues(const std::uint8_t* bytes, std::int64_t first, std::int64_t co
 }
 
 // Reads the plane that starts at the current position of `in` into `pixels` (already sized
-// min(height, 4000) x min(width, 4000), its values left undefined), the first file row into
-// the last array row, keeping only array rows and columns below 4000. `decode(bytes,
+// height x width, its values left undefined), the first file row into the last array row.
+// `decode(bytes,
 // stored)` turns the bytes of one value into the value to store and returns its physical
 // value; every physical value enters `stats`, in file order (statistics that can be counted
 // in parts, with a merge, are counted on two threads). `bytesInFile` is how many bytes the

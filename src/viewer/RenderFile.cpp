@@ -50,6 +50,7 @@ RenderedFile RenderFile(const std::string& path, const RenderSettings& settings,
         if (v->image.loaded && !v->image.pictureShown &&
             v->image.sourceDataMax != v->image.sourceDataMin)
             r.thresholds = FixedThresholds{v->levels.low, v->levels.high};
+        if (v->image.loaded) r.damage = DamageText(v->image);
         if (v->image.loaded && !v->image.pictureShown) {
             r.lowText = v->controls.lowText;
             r.highText = v->controls.highText;

@@ -55,6 +55,7 @@ struct RenderedFile {
     // The Min: and Max: texts it was rendered with; empty when it has no thresholds (refused,
     // or a picture in its own colours).
     std::string lowText, highText;
+    std::string damage;  // what the file lacks when it is cut short, else empty
     RenderStatus status = RenderStatus::Failed;
     std::vector<std::string> messages;  // why it was refused, or the error that ended it
     // Mode "fixe": the thresholds this image was shown with, when another image can keep

@@ -47,6 +47,7 @@ struct BatchEntryReport {
     bool skipped = false;     // not written (it would replace a source, or a refused file
                               // would replace an existing one)
     std::string reason;       // why it was rejected or skipped
+    std::string damage;       // what the file lacks when it is cut short, else empty
 };
 
 // The line of a batch's progress window while entry `done` (from 0) of `total` is saved.

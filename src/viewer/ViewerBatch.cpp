@@ -64,6 +64,7 @@ BatchEntryReport BatchOutputs::write(std::size_t i, const RenderedFile& rendered
     report.caption = rendered.caption;
     report.lowText = rendered.lowText;
     report.highText = rendered.highText;
+    report.damage = rendered.damage;
     report.rejected = rendered.status == RenderStatus::Refused;
     if (report.rejected) report.reason = rendered.caption;
     // Two sources of one batch with one output name (m51.fit and m51.fits, or two folders

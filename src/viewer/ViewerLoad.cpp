@@ -125,7 +125,8 @@ void Viewer::loadSelectedFile() {
 
     BusyScope busy(onBusy);
     try {
-        ResetImageArrays(image);
+        // Nothing of the file before, read or refused, may reach this one.
+        StartNewImage(image);
         // A folder, pipe or device under an image's name is refused before any reader
         // opens it: a reader would block on a pipe or read a device without end.
         if (kind != FileKind::Other) image.errorText = NotRegularFileReason(image.fileName);

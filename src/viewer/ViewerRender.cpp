@@ -64,7 +64,7 @@ void Viewer::renderWindow() {
 std::string Viewer::imageCaption() const {
     return BaseName(image.fileName) + "  " + std::to_string(zoom.cols) + "x" +
            std::to_string(zoom.rows) + "  " + std::to_string(image.bitpix) + " bits" +
-           SkySuffix(wcs);
+           DamageNote(image) + SkySuffix(wcs);
 }
 
 void Viewer::showPicture(const std::string& fileName, const Bitmap& picture) {

@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""Writes the hostile FITS files that once crashed, hung or blew up the readers into the
+fuzz seed folders, so that every replay runs them again.
+
+Usage: fuzz/make_hostile_seeds.py   (from anywhere; writes under fuzz/corpus)
+"""
+import gzip
+import os
+import struct
+
+CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+
+def card(key, value=None):
+    text = key.ljust(8) + ("= " + str(value).rjust(20) if value is not None else "")
+    return text.ljust(80)[:80]
+
+
+def header(cards):
+    text = "".join(cards + [card("END")])
+    return (text + " " * (-len(text) % 2880)).encode("latin-1")
+
+
+def image(bitpix, cols, rows, fmt, values, extra=()):
+    cards = [card("SIMPLE", "T"), card("BITPIX", bitpix), card("NAXIS", 2),
+             card("NAXIS1", cols), card("NAXIS2", rows)] + [card(*e) for e in extra]
+    data = struct.pack(">" + fmt * len(values), *values)
+    return header(cards) + data + b"\0" * (-len(data) % 2880)
+
+
+def write(folder, name, data):
+    os.makedirs(os.path.join(CORPUS, folder), exist_ok=True)
+    with open(os.path.join(CORPUS, folder, name), "wb") as f:
+        f.write(data)
+
+
+tiny = [("DATAMIN", 0), ("DATAMAX", "1E-310")]
+# Thresholds a subnormal apart: the render's level estimate was NaN, cast to an index.
+write("fits", "hostile_datamax_subnormal_32.fits", image(32, 4, 1, "i", [0, 1, 2, 3], tiny))
+write("fits", "hostile_datamax_subnormal_64.fits", image(64, 4, 1, "q", [0, 1, 2, 3], tiny))
+write("fits", "hostile_datamax_subnormal_r32.fits", image(-32, 4, 1, "f", [0, 1, 2, 3], tiny))
+write("fits", "hostile_subnormal_r64.fits", image(-64, 2, 1, "d", [0.0, 1e-310]))
+write("fits", "hostile_extreme_r64.fits",
+      image(-64, 8, 8, "d", [1.797e308, -1.797e308, 4.9e-324, 0.0] * 16))
+write("fits", "hostile_scale_overflow.fits",
+      image(-32, 4, 2, "f", [1e30, -1e30, 3, 4, 5, 6, 7, 8], [("BSCALE", "1E4000"), ("BZERO", "-1E308")]))
+# A small file claiming a huge image, a file cut short, a header without data.
+write("fits", "hostile_tiny_claims_huge.fits", image(-64, 20000, 20000, "d", [1.0]))
+cut = image(-32, 300, 200, "f", [float(i) for i in range(60000)])
+write("fits", "hostile_cut_short.fits", cut[:2880 + 5000])
+write("fits", "hostile_header_only.fits", cut[:2880])
+
+# Header runs: a primary of 999 blocks of cards, then extensions of as many, inheriting them,
+# none of them an image: the walk must end within its budget of header blocks.
+primary = [card("SIMPLE", "T"), card("BITPIX", 8), card("NAXIS", 0), card("EXTEND", "T")]
+primary += [card("PKEY", 1)] * (999 * 36 - 1 - len(primary))
+ext = [card("XTENSION", "'IMAGE   '"), card("BITPIX", 8), card("NAXIS", 0), card("PCOUNT", 0),
+       card("GCOUNT", 1), card("INHERIT", "T")]
+ext += [card("EKEY", 1)] * (999 * 36 - 1 - len(ext))
+runs = header(primary) + header(ext) * 5
+write("gzip", "hostile_inherit_runs.fits.gz", gzip.compress(runs, 9))
+runs = header(primary) + header(ext[:2] + [card("NAXIS", 2), card("NAXIS1", 2),
+                                           card("NAXIS2", 2)] + ext[3:]) + b"\1\2\3\4".ljust(2880, b"\0")
+write("gzip", "hostile_inherit_image.fits.gz", gzip.compress(runs, 9))
+# What follows an empty primary: a chain of more HDUs than any real file holds.
+empty = header([card("XTENSION", "'IMAGE   '"), card("BITPIX", 8), card("NAXIS", 0),
+                card("PCOUNT", 0), card("GCOUNT", 1)])
+chain = header([card("SIMPLE", "T"), card("BITPIX", 8), card("NAXIS", 0)]) + empty * 1100
+write("gzip", "hostile_hdu_chain.fits.gz", gzip.compress(chain + image(8, 2, 2, "B", [1, 2, 3, 4]), 9))
+# Header cards for the header model.
+write("header", "cards", header([card("SIMPLE", "T"), card("BITPIX", -32), card("NAXIS", 2),
+                                 card("NAXIS1", 3000000000), card("BZERO", "1E-310"),
+                                 "CTYPE1  = 'RA---TAN' / a comment".ljust(80),
+                                 "HISTORY  no equals sign".ljust(80)]))
