@@ -9,6 +9,7 @@
 #include "base/Errors.h"
 #include "base/Paths.h"
 #include "image/FileKinds.h"
+#include "image/HeaderCards.h"
 #include "image/ImageModel.h"
 #include "viewer/Viewer.h"
 
@@ -80,25 +81,27 @@ struct Claim {
 
 Claim FitsClaim(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    long long bitpix = 0, naxis = -1, n1 = 0, n2 = 0;
-    char card[80];
+    HeaderCards cards;
+    char card[kFitsCardSize];
     for (int i = 0; i < 36 * 20 && in.read(card, sizeof card); ++i) {
-        const std::string key(card, std::find(card, card + 8, ' '));
-        if (i == 0 && key != "SIMPLE") return {};
-        if (key == "END") break;
-        if (card[8] != '=' || card[9] != ' ') continue;
-        const long long value = std::strtoll(std::string(card + 10, 70).c_str(), nullptr, 10);
-        if (key == "BITPIX") bitpix = value;
-        if (key == "NAXIS") naxis = value;
-        if (key == "NAXIS1") n1 = value;
-        if (key == "NAXIS2") n2 = value;
+        HeaderCard c = ParseCard(std::string_view(card, sizeof card));
+        if (i == 0 && c.keyword != "SIMPLE") return {};
+        if (c.keyword == "END") break;
+        cards.push_back(std::move(c));
     }
-    if (naxis < 2 || n1 <= 0 || n2 <= 0 || bitpix == 0) return {};
-    // Only the top-left square of kMaxImageSide of a larger image is kept.
-    const auto side = [](long long n) {
-        return static_cast<std::uint64_t>(std::min<long long>(n, kMaxImageSide));
-    };
-    return {side(n1) * side(n2), static_cast<std::uint64_t>(std::llabs(bitpix) / 8)};
+    const auto bitpix = CardInteger(cards, "BITPIX").value_or(0);
+    const auto naxis = CardInteger(cards, "NAXIS").value_or(0);
+    const auto n1 = CardInteger(cards, "NAXIS1").value_or(0);
+    const auto n2 = CardInteger(cards, "NAXIS2").value_or(0);
+    if (naxis < 2 || n1 <= 0 || n2 <= 0 || bitpix == 0 || n1 > (1 << 30) || n2 > (1 << 30))
+        return {};
+    const auto pixels = static_cast<std::uint64_t>(n1) * static_cast<std::uint64_t>(n2);
+    const auto bytes = static_cast<std::uint64_t>(std::llabs(bitpix) / 8);
+    // A file holding less than half of its plane is refused before anything is allocated.
+    std::error_code ec;
+    const std::uint64_t fileSize = fs::file_size(path, ec);
+    if (ec || fileSize < pixels * bytes / 2) return {};
+    return {pixels, bytes};
 }
 
 }  // namespace
