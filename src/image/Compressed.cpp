@@ -499,7 +499,8 @@ std::string FindHelper() {
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec && exe.has_parent_path()) {
         candidates.push_back(exe.parent_path() / kHelperName);
-        candidates.push_back((exe.parent_path() / PELORIN_LIB_DIR_FROM_BIN / kHelperName).lexically_normal());
+        candidates.push_back(
+            (exe.parent_path() / PELORIN_LIB_DIR_FROM_BIN / kHelperName).lexically_normal());
     }
     candidates.push_back(std::filesystem::path(PELORIN_LIB_DIR) / kHelperName);
     for (const auto& c : candidates)

@@ -18,8 +18,8 @@
 #include "process/PictureDecoder.h"
 #include "sky/Wcs.h"
 #include "viewer/MainWindowModel.h"
-#include "viewer/ZoomNavigation.h"
 #include "viewer/RenderFile.h"
+#include "viewer/ZoomNavigation.h"
 
 namespace pelorin {
 
