@@ -56,7 +56,12 @@ RenderedFile RenderFile(const std::string& path, const RenderSettings& settings,
             r.lowText = v->controls.lowText;
             r.highText = v->controls.highText;
         }
-        if (settings.force24Bit) v->displayBitmap.convertTo24();
+        if (settings.force24Bit) {
+            // Nothing reads the pixels any more: give their memory back before the 24-bit
+            // copy is made, so a large image never holds both.
+            if (!keepView) v->image = ImageState{};
+            v->displayBitmap.convertTo24();
+        }
         r.bitmap = keepView ? v->displayBitmap : std::move(v->displayBitmap);
     } catch (const std::exception& e) {
         r.status = RenderStatus::Failed;
