@@ -6,26 +6,12 @@ Usage: fuzz/make_hostile_seeds.py   (from anywhere; writes under fuzz/corpus)
 """
 import gzip
 import os
-import struct
+import sys
 
-CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
-
-
-def card(key, value=None):
-    text = key.ljust(8) + ("= " + str(value).rjust(20) if value is not None else "")
-    return text.ljust(80)[:80]
-
-
-def header(cards):
-    text = "".join(cards + [card("END")])
-    return (text + " " * (-len(text) % 2880)).encode("latin-1")
-
-
-def image(bitpix, cols, rows, fmt, values, extra=()):
-    cards = [card("SIMPLE", "T"), card("BITPIX", bitpix), card("NAXIS", 2),
-             card("NAXIS1", cols), card("NAXIS2", rows)] + [card(*e) for e in extra]
-    data = struct.pack(">" + fmt * len(values), *values)
-    return header(cards) + data + b"\0" * (-len(data) % 2880)
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+from fitsfiles import card, header, image  # noqa: E402
 
 
 def write(folder, name, data):
@@ -36,17 +22,17 @@ def write(folder, name, data):
 
 tiny = [("DATAMIN", 0), ("DATAMAX", "1E-310")]
 # Thresholds a subnormal apart: the render's level estimate was NaN, cast to an index.
-write("fits", "hostile_datamax_subnormal_32.fits", image(32, 4, 1, "i", [0, 1, 2, 3], tiny))
-write("fits", "hostile_datamax_subnormal_64.fits", image(64, 4, 1, "q", [0, 1, 2, 3], tiny))
-write("fits", "hostile_datamax_subnormal_r32.fits", image(-32, 4, 1, "f", [0, 1, 2, 3], tiny))
-write("fits", "hostile_subnormal_r64.fits", image(-64, 2, 1, "d", [0.0, 1e-310]))
+write("fits", "hostile_datamax_subnormal_32.fits", image(32, 4, 1, [0, 1, 2, 3], tiny))
+write("fits", "hostile_datamax_subnormal_64.fits", image(64, 4, 1, [0, 1, 2, 3], tiny))
+write("fits", "hostile_datamax_subnormal_r32.fits", image(-32, 4, 1, [0, 1, 2, 3], tiny))
+write("fits", "hostile_subnormal_r64.fits", image(-64, 2, 1, [0.0, 1e-310]))
 write("fits", "hostile_extreme_r64.fits",
-      image(-64, 8, 8, "d", [1.797e308, -1.797e308, 4.9e-324, 0.0] * 16))
+      image(-64, 8, 8, [1.797e308, -1.797e308, 4.9e-324, 0.0] * 16))
 write("fits", "hostile_scale_overflow.fits",
-      image(-32, 4, 2, "f", [1e30, -1e30, 3, 4, 5, 6, 7, 8], [("BSCALE", "1E4000"), ("BZERO", "-1E308")]))
+      image(-32, 4, 2, [1e30, -1e30, 3, 4, 5, 6, 7, 8], [("BSCALE", "1E4000"), ("BZERO", "-1E308")]))
 # A small file claiming a huge image, a file cut short, a header without data.
-write("fits", "hostile_tiny_claims_huge.fits", image(-64, 20000, 20000, "d", [1.0]))
-cut = image(-32, 300, 200, "f", [float(i) for i in range(60000)])
+write("fits", "hostile_tiny_claims_huge.fits", image(-64, 20000, 20000, [1.0]))
+cut = image(-32, 300, 200, [float(i) for i in range(60000)])
 write("fits", "hostile_cut_short.fits", cut[:2880 + 5000])
 write("fits", "hostile_header_only.fits", cut[:2880])
 
@@ -66,7 +52,7 @@ write("gzip", "hostile_inherit_image.fits.gz", gzip.compress(runs, 9))
 empty = header([card("XTENSION", "'IMAGE   '"), card("BITPIX", 8), card("NAXIS", 0),
                 card("PCOUNT", 0), card("GCOUNT", 1)])
 chain = header([card("SIMPLE", "T"), card("BITPIX", 8), card("NAXIS", 0)]) + empty * 1100
-write("gzip", "hostile_hdu_chain.fits.gz", gzip.compress(chain + image(8, 2, 2, "B", [1, 2, 3, 4]), 9))
+write("gzip", "hostile_hdu_chain.fits.gz", gzip.compress(chain + image(8, 2, 2, [1, 2, 3, 4]), 9))
 # Header cards for the header model.
 write("header", "cards", header([card("SIMPLE", "T"), card("BITPIX", -32), card("NAXIS", 2),
                                  card("NAXIS1", 3000000000), card("BZERO", "1E-310"),

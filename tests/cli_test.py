@@ -7,11 +7,12 @@ The BMP files it writes are read back with PIL, a reader independent of ours.
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+
+from fitsfiles import card, image
 
 CONVERT = None
 PALETTES = None
@@ -22,30 +23,11 @@ except ImportError:  # pragma: no cover - PIL is a test dependency
     Image = None
 
 
-def card(key, value=""):
-    if key in ("END", "COMMENT", "HISTORY"):
-        text = key.ljust(8) + value
-    else:
-        text = key.ljust(8) + "= " + (value.rjust(20) if not value.startswith("'") else value)
-    return text.ljust(80)[:80].encode("latin-1")
-
-
 def fits(path, cols, rows, values, bitpix=16, extra=(), planes=None):
     """A FITS file whose file rows (bottom row first) hold `values` row by row, plane by
     plane when `planes` is given."""
-    cards = [card("SIMPLE", "T"), card("BITPIX", str(bitpix)), card("NAXIS", "3" if planes else "2"),
-             card("NAXIS1", str(cols)), card("NAXIS2", str(rows))]
-    if planes:
-        cards.append(card("NAXIS3", str(planes)))
-    cards += [c if isinstance(c, bytes) else card(*c) for c in extra]
-    cards.append(card("END"))
-    header = b"".join(cards)
-    header += b" " * (-len(header) % 2880)
-    fmt = {8: "B", 16: "h", 32: "i", -32: "f", -64: "d"}[bitpix]
-    data = struct.pack(">" + fmt * len(values), *values)
-    data += b"\0" * (-len(data) % 2880)
     with open(path, "wb") as f:
-        f.write(header + data)
+        f.write(image(bitpix, cols, rows, values, extra, planes))
 
 
 def run(*args, cwd=None):
@@ -197,11 +179,7 @@ class Converter(unittest.TestCase):
         self.assertIn(b"--threshold takes a number", r.stderr)
 
     def test_plane_and_fixe_carry_over(self):
-        cards = [card("SIMPLE", "T"), card("BITPIX", "8"), card("NAXIS", "3"), card("NAXIS1", "2"),
-                 card("NAXIS2", "1"), card("NAXIS3", "3"), card("END")]
-        header = b"".join(cards).ljust(2880, b" ")
-        with open(self.path("cube.fit"), "wb") as f:
-            f.write(header + bytes([10, 20, 30, 40, 50, 60]).ljust(2880, b"\0"))
+        fits(self.path("cube.fit"), 2, 1, [10, 20, 30, 40, 50, 60], bitpix=8, planes=3)
         r = run("--palettes", PALETTES, "--plane", "9", "--mode", "data", "--caption", "--quiet",
                 self.path("cube.fit"))
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -221,15 +199,11 @@ class Converter(unittest.TestCase):
     def test_jobs_write_and_report_what_one_job_does(self):
         # Files whose load depends on the one before: a plane the next cube may not have, and
         # the thresholds "fixe" keeps; a rejected file in between.
-        cube = [card("SIMPLE", "T"), card("BITPIX", "8"), card("NAXIS", "3"), card("NAXIS1", "2"),
-                card("NAXIS2", "1"), card("NAXIS3", "3"), card("END")]
         names = []
         for i in range(9):
             name = self.path(f"f{i}.fit")
             if i % 3 == 0:
-                with open(name, "wb") as f:
-                    f.write(b"".join(cube).ljust(2880, b" ") +
-                            bytes([i, 20, 30, 40 + i, 50, 60]).ljust(2880, b"\0"))
+                fits(name, 2, 1, [i, 20, 30, 40 + i, 50, 60], bitpix=8, planes=3)
             elif i == 4:
                 with open(name, "wb") as f:
                     f.write(b"SIMPLE  = F".ljust(2880, b" "))

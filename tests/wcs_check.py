@@ -27,6 +27,8 @@ import sys
 import tempfile
 import warnings
 
+from fitsfiles import card, image, value_text
+
 SKIP = 77
 
 try:
@@ -47,30 +49,6 @@ SLACK = 0.05  # arc seconds beyond the rounding of the text
 STRUCTURAL = re.compile(
     r"^(SIMPLE|XTENSION|BITPIX|NAXIS\d*|PCOUNT|GCOUNT|EXTEND|BSCALE|BZERO|BLANK|END|"
     r"CHECKSUM|DATASUM|GROUPS|Z[A-Z0-9_]*|TFIELDS|T[A-Z]+\d+|THEAP)$")
-
-
-def card(key, value):
-    if isinstance(value, bool):
-        text = "T" if value else "F"
-    elif isinstance(value, str):
-        text = "'" + value.replace("'", "''").ljust(8) + "'"
-    else:
-        text = repr(float(value)) if isinstance(value, float) else str(value)
-        text = text.rjust(20)
-    return (key.ljust(8) + "= " + text).ljust(80)[:80]
-
-
-def write_fits(path, cols, rows, cards):
-    head = [card("SIMPLE", True), card("BITPIX", 8), card("NAXIS", 2),
-            card("NAXIS1", cols), card("NAXIS2", rows)]
-    head += [c.ljust(80)[:80] for c in cards]
-    head.append("END".ljust(80))
-    text = "".join(head).encode("latin-1")
-    text += b" " * (-len(text) % 2880)
-    data = cols * rows
-    with open(path, "wb") as f:
-        f.write(text)
-        f.write(b"\0" * (data + (-data % 2880)))
 
 
 def tan(**extra):
@@ -243,9 +221,10 @@ def main():
         files = []
         for kind, name, cols, rows, cards in cases:
             if isinstance(cards, dict):
-                cards = [card(k, v) for k, v in cards.items()]
+                cards = [card(k, value_text(v)) for k, v in cards.items()]
             path = os.path.join(tmp, re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".fits")
-            write_fits(path, cols, rows, cards)
+            with open(path, "wb") as f:
+                f.write(image(8, cols, rows, extra=cards))
             files.append((kind, name, path))
         out = subprocess.run([convert, "--caption", "--quiet", "--keep-going", "--dest", tmp,
                               *[p for _, _, p in files]],

@@ -24,16 +24,10 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/InstallPaths.h"
 #include "base/Paths.h"
 #include "image/FitsSources.h"
 #include "image/ReaderSupport.h"
-
-#ifndef PELORIN_LIB_DIR
-#define PELORIN_LIB_DIR "/usr/local/lib/pelorin"
-#endif
-#ifndef PELORIN_LIB_DIR_FROM_BIN
-#define PELORIN_LIB_DIR_FROM_BIN "../lib/pelorin"
-#endif
 
 namespace pelorin::detail {
 
@@ -490,21 +484,10 @@ namespace {
 const char* const kHelperName = "pelorin-fitsdecomp";
 const char* const kUnreadable = "Image compressée illisible";
 
-// Where the helper is: beside the executable (the build tree, or an installed copy in the
-// same folder), in the library folder relative to the program's folder (an unpacked or
-// relocated installation), then where it was installed.
+// The helper is one of the program's companion files; it is never looked up in PATH.
 std::string FindHelper() {
-    std::vector<std::filesystem::path> candidates;
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec && exe.has_parent_path()) {
-        candidates.push_back(exe.parent_path() / kHelperName);
-        candidates.push_back(
-            (exe.parent_path() / PELORIN_LIB_DIR_FROM_BIN / kHelperName).lexically_normal());
-    }
-    candidates.push_back(std::filesystem::path(PELORIN_LIB_DIR) / kHelperName);
-    for (const auto& c : candidates)
-        if (access(c.c_str(), X_OK) == 0) return c.string();
+    for (const std::string& c : CompanionFileCandidates(kHelperName))
+        if (access(c.c_str(), X_OK) == 0) return c;
     throw OperationError(std::string("Décompresseur d'images introuvable : ") + kHelperName);
 }
 

@@ -7,15 +7,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/InstallPaths.h"
 #include "nviewlib/nviewlib.h"
 #include "process/PictureLimits.h"
-
-#ifndef PELORIN_LIB_DIR
-#define PELORIN_LIB_DIR "/usr/local/lib/pelorin"
-#endif
-#ifndef PELORIN_LIB_DIR_FROM_BIN
-#define PELORIN_LIB_DIR_FROM_BIN "../lib/pelorin"
-#endif
 
 namespace pelorin {
 
@@ -136,19 +130,8 @@ std::unique_ptr<PictureDecoder> LazyPictureDecoder() {
 }
 
 std::vector<std::string> DecoderModuleCandidates() {
-    std::vector<std::string> candidates;
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec && exe.has_parent_path()) {
-        candidates.push_back((exe.parent_path() / kDecoderModuleName).string());
-        // The installed layout seen from the program's own folder, so that a copy unpacked
-        // or installed under another root uses its own module.
-        candidates.push_back((exe.parent_path() / PELORIN_LIB_DIR_FROM_BIN / kDecoderModuleName)
-                                 .lexically_normal()
-                                 .string());
-    }
-    candidates.push_back((std::filesystem::path(PELORIN_LIB_DIR) / kDecoderModuleName).string());
-    candidates.emplace_back(kDecoderModuleName);
+    std::vector<std::string> candidates = CompanionFileCandidates(kDecoderModuleName);
+    candidates.emplace_back(kDecoderModuleName);  // the system's library search
     return candidates;
 }
 
