@@ -66,6 +66,14 @@ double RealValue(std::string_view value) {
 }
 
 // Everything one header read touches.
+// Numeric sky keywords whose values are checked when read.
+bool IsCheckedSkyKeyword(std::string_view key) {
+    static constexpr std::string_view kKeys[] = {
+        "CRPIX1", "CRPIX2", "CRVAL1",   "CRVAL2",   "CROTA1",   "CD1_1",   "CD1_2",
+        "CD2_1",  "CD2_2",  "PC001001", "PC001002", "PC002001", "PC002002"};
+    return std::find(std::begin(kKeys), std::end(kKeys), key) != std::end(kKeys);
+}
+
 struct HeaderRead {
     ImageState& image;
     WcsInfo& wcs;
@@ -133,56 +141,24 @@ struct HeaderRead {
         } else if (key == "BLANK") {
             info.blank = RealValue(value);
             info.blank64 = Integer64Value(value);
-        } else if (key == "CTYPE1") {
-            wcs.ctype1 = std::string(value);
-        } else if (key == "CTYPE2") {
-            wcs.ctype2 = std::string(value);
-        } else if (key == "CRPIX1") {
-            wcs.crpix1 = RealValue(value);
-        } else if (key == "CRPIX2") {
-            wcs.crpix2 = RealValue(value);
-        } else if (key == "CRVAL1") {
-            wcs.crval1 = RealValue(value);
-        } else if (key == "CRVAL2") {
-            wcs.crval2 = RealValue(value);
         } else if (key == "CDELT1") {
             wcs.cdelt1 = RealValue(value);
             wcs.hasCdelt = true;
         } else if (key == "CDELT2") {
             wcs.cdelt2 = RealValue(value);
             wcs.hasCdelt = true;
-        } else if (key == "CROTA1") {
-            wcs.crota1 = RealValue(value);
         } else if (key == "CROTA2") {
-            wcs.crota2 = RealValue(value);
+            RealValue(value);
             wcs.hasCdelt = true;
-        } else if (key == "CD1_1" || key == "CD1_2" || key == "CD2_1" || key == "CD2_2") {
-            const double v = RealValue(value);
-            (key == "CD1_1"   ? wcs.cd1_1
-             : key == "CD1_2" ? wcs.cd1_2
-             : key == "CD2_1" ? wcs.cd2_1
-                              : wcs.cd2_2) = v;
-            wcs.hasCd = true;
-        } else if (key == "PC001001" || key == "PC001002" || key == "PC002001" ||
-                   key == "PC002002") {
-            const double v = RealValue(value);
-            (key == "PC001001"   ? wcs.pc1_1
-             : key == "PC001002" ? wcs.pc1_2
-             : key == "PC002001" ? wcs.pc2_1
-                                 : wcs.pc2_2) = v;
-            wcs.hasPc = true;
+        } else if (IsCheckedSkyKeyword(key)) {
+            // The sky position is worked out from the cards' text, but a number here that does
+            // not read ends the read as it does on any numeric card.
+            RealValue(value);
         } else if (key == "EPOCH" || key == "EQUINOX") {
             // 'J2000' and 'B1950' are strings; characters 3 to 6 catch them along with the
             // plain numbers of the same years.
             const std::string_view year = value.size() >= 6 ? value.substr(2, 4) : "";
-            if (year == "2000")
-                wcs.equinox = 2000;
-            else if (year == "1950")
-                wcs.equinox = 1950;
-            else
-                wcs.equinox = RealValue(value);
-        } else if (key == "RADECSYS") {
-            wcs.radecsys = std::string(value);
+            if (year != "2000" && year != "1950") RealValue(value);
         } else if (key == "END") {
             end = true;
         }
@@ -206,20 +182,8 @@ void ResetHeaderValues(ImageState& image, WcsInfo& wcs) {
     image.headerHigh = 0;
     image.bzero = 0;
     image.bscale = 1;
-    wcs.ctype1.clear();
-    wcs.ctype2.clear();
-    wcs.crpix1 = wcs.crpix2 = 0;
-    wcs.crval1 = wcs.crval2 = 0;
     wcs.cdelt1 = wcs.cdelt2 = 0;
-    wcs.crota1 = wcs.crota2 = 0;
-    wcs.cd1_1 = wcs.cd1_2 = wcs.cd2_1 = wcs.cd2_2 = 0;
-    wcs.pc1_1 = 1;
-    wcs.pc1_2 = 0;
-    wcs.pc2_1 = 0;
-    wcs.pc2_2 = 1;
-    wcs.hasCdelt = wcs.hasCd = wcs.hasPc = false;
-    wcs.equinox = 0;
-    wcs.radecsys.clear();
+    wcs.hasCdelt = false;
     wcs.headerCards.clear();
 }
 
@@ -455,10 +419,6 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
 
     if (wcs.hasCdelt && wcs.cdelt1 > 0) zoom.flipHorizontal = true;
     if (wcs.hasCdelt && wcs.cdelt2 < 0) zoom.flipVertical = true;
-    if (wcs.radecsys.empty()) wcs.radecsys = "'FK4'";
-    if (wcs.equinox == 0)
-        wcs.equinox =
-            wcs.radecsys.size() >= 4 && wcs.radecsys.compare(1, 3, "FK4") == 0 ? 1950 : 2000;
 
     // The axes as the header gives them, for whoever needs more than the plane shown.
     const std::int64_t naxis = CardInteger(image.cards, "NAXIS").value_or(0);

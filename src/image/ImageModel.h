@@ -153,20 +153,11 @@ struct ZoomWindow {
 };
 
 struct WcsInfo {
-    std::string ctype1;  // value text with its FITS quotes, e.g. 'RA---TAN'
-    std::string ctype2;
-    std::string radecsys;
-    char projection = '-';
-    double crpix1 = 0, crpix2 = 0;
-    double crval1 = 0, crval2 = 0;
+    char projection = '-';  // the projection letter of the caption; '-': no sky position
+    // The header's CDELT1 and CDELT2, which also decide the display's flips; hasCdelt when
+    // either, or CROTA2, was given.
     double cdelt1 = 0, cdelt2 = 0;
-    double crota1 = 0, crota2 = 0;
-    double cd1_1 = 0, cd1_2 = 0, cd2_1 = 0, cd2_2 = 0;
-    double equinox = 0;
-    double pc1_1 = 1, pc1_2 = 0, pc2_1 = 0, pc2_2 = 1;
     bool hasCdelt = false;
-    bool hasCd = false;
-    bool hasPc = false;
     double centreRa = 0;
     double centreDec = 0;
     double fieldWidth = 0;  // 0: no sky position to show

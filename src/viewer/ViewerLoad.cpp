@@ -110,8 +110,6 @@ void Viewer::loadSelectedFile() {
     image.planeCount = 1;
     wcs.projection = '-';
     image.errorText.clear();
-    wcs.ctype1.clear();
-    wcs.ctype2.clear();
     wcs.headerCards.clear();
     image.pictureShown = false;
     zoom.flipHorizontal = false;
