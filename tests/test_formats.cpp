@@ -388,10 +388,19 @@ TEST_F(Formats, HostileTilesEndInSecondsAndLeaveNothingBehind) {
     // A few kilobytes claiming a 128 MB image.
     huge.setCard("ZNAXIS1", "1048576");
     huge.setCard("ZTILE1", "1048576");
-    hostile = {{"header_only.fz", headerOnly},
-               {"halves.fz", halves},
-               {"shared.fz", shared},
-               {"huge.fz", huge}};
+    // A flat mask packs tighter than any sky; past the bound it is refused for every codec.
+    TileFile hugeMask = TileCompressedFits(16, cols, rows, v, "PLIO_1", 64, 1);
+    hugeMask.setCard("ZNAXIS1", "1048576");
+    hugeMask.setCard("ZTILE1", "1048576");
+    // A damaged tile far down a large image: cfitsio fails after the first bands were sent.
+    const int bigSide = 2048;
+    TileFile late =
+        TileCompressedFits(16, bigSide, bigSide, Ramp16(bigSide * bigSide), "GZIP_1", bigSide, 16);
+    for (std::size_t i = late.heapBytes - 200; i < late.heapBytes - 20; ++i)
+        late.bytes[late.heap + i] ^= 0x5A;
+    hostile = {{"header_only.fz", headerOnly}, {"halves.fz", halves},
+               {"shared.fz", shared},          {"huge.fz", huge},
+               {"huge_mask.fz", hugeMask},     {"late.fz", late}};
     // HCOMPRESS tiles with one byte changed: in the stream's own header (its sizes, which
     // cfitsio trusts and writes past its buffer by) and here and there in the data.
     const TileFile h = TileCompressedFits(16, cols, rows, v, "HCOMPRESS_1", 64, 64);
@@ -416,7 +425,9 @@ TEST_F(Formats, HostileTilesEndInSecondsAndLeaveNothingBehind) {
     }
     EXPECT_EQ(Rejected("shared.fz"),
               "Format non supporté.Image compressée illisible (table des tuiles)");
-    EXPECT_EQ(
-        Rejected("huge.fz").rfind("Format non supporté.Image compressée illisible (taille ", 0),
-        0u);
+    for (const char* name : {"huge.fz", "huge_mask.fz"})
+        EXPECT_EQ(
+            Rejected(name).rfind("Format non supporté.Image compressée illisible (taille ", 0), 0u)
+            << name;
+    EXPECT_EQ(Rejected("late.fz").rfind("Format non supporté.Image compressée illisible", 0), 0u);
 }

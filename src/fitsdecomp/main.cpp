@@ -7,9 +7,11 @@
 //   HDU          number of the compressed image's HDU, 1 for the primary
 //   INPUT_BYTES  bytes of the FITS file that follow on standard input (whole 2880-byte blocks)
 //   IMAGE_BYTES  bytes of the image the compressed header claims, all planes
-// Standard input and output are the two ends of the one socket it is given. It replies '1'
-// followed by the IMAGE_BYTES stored values (no scaling applied, NaN for undefined reals) in
-// FITS byte order, or '0' followed by a message, and exits 0. Anything else is a failure.
+// Standard input and output are the two ends of the one socket it is given. It replies in
+// frames, each a kind byte, a length (4 bytes, most significant first) and that many bytes:
+// 'D' frames carry the IMAGE_BYTES stored values in order (no scaling applied, NaN for
+// undefined reals, FITS byte order); an 'E' frame carries a message and ends the reply, which
+// may come after some 'D' frames. It exits 0; anything else is a failure.
 //
 // It allows itself no more than the work needs: memory and processor time bounded by the
 // image and the input, no file it could write, no new process, and (where the filter is
@@ -48,11 +50,6 @@ bool WriteAll(const char* p, std::size_t n) {
         n -= static_cast<std::size_t>(w);
     }
     return true;
-}
-
-int Reply(const std::string& message) {
-    const std::string out = "0" + message;
-    return WriteAll(out.data(), out.size()) ? 0 : 1;
 }
 
 bool ParseNumber(const char* text, std::uint64_t& value) {
@@ -157,10 +154,22 @@ void ToBigEndian(unsigned char* p, std::uint64_t bytes, int width) {
             std::swap(p[i + a], p[i + b]);
 }
 
-// Reads the image with cfitsio's image reader: the values as stored (scaling off), undefined
-// reals as NaN. Every buffer handed to cfitsio is zeroed first.
-std::string Decompress(void* input, std::size_t inputBytes, int hdu, std::uint64_t imageBytes,
-                       unsigned char*& pixels) {
+// One frame of the reply: its kind, its length (four bytes, most significant first), its bytes.
+bool WriteFrame(char kind, const char* p, std::size_t n) {
+    const char head[5] = {kind, static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                          static_cast<char>(n >> 8), static_cast<char>(n)};
+    return WriteAll(head, sizeof head) && WriteAll(p, n);
+}
+
+int Reply(const std::string& message) {
+    return WriteFrame('E', message.data(), message.size()) ? 0 : 1;
+}
+
+// Reads the image with cfitsio's image reader, a band of whole rows at a time, and sends each
+// band as it comes: the values as stored (scaling off), undefined reals as NaN. Neither end
+// then holds the image twice; cfitsio keeps no more than the tiles a band crosses. Every
+// buffer handed to cfitsio is zeroed first.
+int Decompress(void* input, std::size_t inputBytes, int hdu, std::uint64_t imageBytes) {
     int status = 0;
     fitsfile* f = nullptr;
     void* memory = input;
@@ -183,32 +192,62 @@ std::string Decompress(void* input, std::size_t inputBytes, int hdu, std::uint64
     const int datatype = DataType(bitpix);
     if (status == 0 && (datatype == 0 || naxis < 1 || pixelCount * width != imageBytes))
         status = BAD_BITPIX;
+    // Bands of about 4 MB of whole rows, each plane on its own, cut between rows of tiles so
+    // that no tile is decompressed twice: a band is at least one tile high. A tile that
+    // spans planes makes the whole image one band.
+    const std::uint64_t row = naxis > 0 ? static_cast<std::uint64_t>(naxes[0]) : 1;
+    const std::uint64_t rows = naxis > 1 ? static_cast<std::uint64_t>(naxes[1]) : 1;
+    std::uint64_t tileRows = 1;
+    for (int i = 2; i <= naxis && status == 0; ++i) {
+        long tile = 1;  // as when ZTILEn is missing
+        const std::string key = "ZTILE" + std::to_string(i);
+        if (fits_read_key(f, TLONG, key.c_str(), &tile, nullptr, &status) == KEY_NO_EXIST)
+            status = 0;
+        if (i == 2) tileRows = static_cast<std::uint64_t>(std::max(tile, 1L));
+        if (i > 2 && tile > 1) tileRows = rows;
+    }
+    const std::uint64_t wanted = std::max<std::uint64_t>(
+        1, (std::uint64_t{4} << 20) / std::max<std::uint64_t>(1, row * width));
+    const std::uint64_t bandRows =
+        tileRows >= rows ? rows : std::min(rows, (wanted + tileRows - 1) / tileRows * tileRows);
+    unsigned char* band = nullptr;
     if (status == 0) {
-        pixels = static_cast<unsigned char*>(std::calloc(imageBytes, 1));
-        if (!pixels) status = MEMORY_ALLOCATION;
+        band = static_cast<unsigned char*>(std::calloc(bandRows * row * width, 1));
+        if (!band) status = MEMORY_ALLOCATION;
     }
     if (status == 0) fits_set_bscale(f, 1.0, 0.0, &status);
-    if (status == 0) {
-        long first[999];
-        for (int i = 0; i < naxis; ++i)
-            first[i] = 1;
-        const float nanFloat = std::numeric_limits<float>::quiet_NaN();
-        const double nanDouble = std::numeric_limits<double>::quiet_NaN();
-        const void* nulval = datatype == TFLOAT    ? static_cast<const void*>(&nanFloat)
-                             : datatype == TDOUBLE ? static_cast<const void*>(&nanDouble)
-                                                   : nullptr;
-        int anyNull = 0;
-        fits_read_pix(f, datatype, first, static_cast<LONGLONG>(pixelCount),
-                      const_cast<void*>(nulval), pixels, &anyNull, &status);
+    const float nanFloat = std::numeric_limits<float>::quiet_NaN();
+    const double nanDouble = std::numeric_limits<double>::quiet_NaN();
+    const void* nulval = datatype == TFLOAT    ? static_cast<const void*>(&nanFloat)
+                         : datatype == TDOUBLE ? static_cast<const void*>(&nanDouble)
+                                               : nullptr;
+    bool sent = true;
+    const std::uint64_t planes = status == 0 ? pixelCount / (row * rows) : 0;
+    for (std::uint64_t plane = 0; plane < planes && status == 0 && sent; ++plane) {
+        for (std::uint64_t y = 0; y < rows && status == 0 && sent; y += bandRows) {
+            const std::uint64_t count = std::min(bandRows, rows - y) * row;
+            // The band's first pixel as coordinates, 1-based, first axis fastest.
+            long first[999];
+            first[0] = 1;
+            if (naxis > 1) first[1] = static_cast<long>(y) + 1;
+            std::uint64_t rest = plane;
+            for (int i = 2; i < naxis; ++i) {
+                first[i] = static_cast<long>(rest % static_cast<std::uint64_t>(naxes[i])) + 1;
+                rest /= static_cast<std::uint64_t>(naxes[i]);
+            }
+            int anyNull = 0;
+            fits_read_pix(f, datatype, first, static_cast<LONGLONG>(count),
+                          const_cast<void*>(nulval), band, &anyNull, &status);
+            if (status != 0) break;
+            ToBigEndian(band, count * width, width);
+            sent = WriteFrame('D', reinterpret_cast<const char*>(band), count * width);
+        }
     }
-    std::string message;
-    if (status != 0)
-        message = CfitsioMessage(status);
-    else
-        ToBigEndian(pixels, imageBytes, width);
+    std::free(band);
     int ignored = 0;
     if (f) fits_close_file(f, &ignored);
-    return message;
+    if (status != 0) return Reply(CfitsioMessage(status));
+    return sent ? 0 : 1;
 }
 
 }  // namespace
@@ -239,15 +278,8 @@ int main(int argc, char** argv) {
     }
     RestrictSystemCalls();
 
-    unsigned char* pixels = nullptr;
-    const std::string message = Decompress(input, static_cast<std::size_t>(inputBytes),
-                                           static_cast<int>(hdu), imageBytes, pixels);
     // Ends without exit handlers: nothing is left to flush, and a leak checker's scan at exit
     // (sanitized builds) needs system calls the helper has given up.
-    if (!message.empty()) _exit(Reply(message));
-    const char flag = '1';
-    _exit(WriteAll(&flag, 1) && WriteAll(reinterpret_cast<const char*>(pixels),
-                                         static_cast<std::size_t>(imageBytes))
-              ? 0
-              : 1);
+    _exit(
+        Decompress(input, static_cast<std::size_t>(inputBytes), static_cast<int>(hdu), imageBytes));
 }

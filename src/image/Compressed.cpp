@@ -1,6 +1,6 @@
 // Compressed FITS files: gzip streams inflated with zlib while the reader reads them, and
 // tile-compressed images, decompressed by a helper program on cfitsio, given to the reader as
-// an image header made from the table's header and the stored values in memory.
+// an image header made from the table's header and the stored values as the helper sends them.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -234,6 +234,8 @@ namespace {
 constexpr std::int64_t kMaxImageBytes = std::int64_t{1} << 29;
 // Nor may the compressed table be.
 constexpr std::int64_t kMaxTableBytes = std::int64_t{1} << 30;
+// The helper sends the values in bands of about this many bytes.
+constexpr std::int64_t kHelperBandBytes = std::int64_t{4} << 20;
 
 std::optional<std::int64_t> CardInteger(const CardList& cards, const std::string& keyword) {
     for (const std::string& c : cards) {
@@ -250,9 +252,17 @@ std::optional<std::int64_t> CardInteger(const CardList& cards, const std::string
     return std::nullopt;
 }
 
+// What a tile-compressed image claims: its bytes, those of its largest tile, and the bytes
+// of one value.
+struct TileClaim {
+    std::int64_t imageBytes = 0;
+    std::int64_t tileBytes = 0;
+    int valueBytes = 0;
+};
+
 // The header must describe an image cfitsio can rebuild within the limits, from a table
 // that the data unit holds whole: checked here, since cfitsio trusts what it is given.
-std::string CheckTileHeader(const ImageExtension& ext, std::int64_t& imageBytes) {
+std::string CheckTileHeader(const ImageExtension& ext, TileClaim& claim) {
     const CardList& c = ext.cards;
     const std::string tooLarge = "Mot clé \"ZNAXISn\" trop grand";
     const auto zbitpix = CardInteger(c, "ZBITPIX");
@@ -261,7 +271,7 @@ std::string CheckTileHeader(const ImageExtension& ext, std::int64_t& imageBytes)
                      *zbitpix != -32 && *zbitpix != -64))
         return "Mot clé \"ZBITPIX\" ?";
     if (!znaxis || *znaxis < 2 || *znaxis > 999) return "Mot clé \"ZNAXIS\" ?";
-    std::int64_t pixels = 1, tiles = 1;
+    std::int64_t pixels = 1, tiles = 1, tilePixels = 1;
     for (int i = 1; i <= *znaxis; ++i) {
         const auto n = CardInteger(c, "ZNAXIS" + DecimalText(i));
         if (!n || *n < 1) return "Mot clé \"ZNAXIS" + DecimalText(i) + "\" ?";
@@ -269,11 +279,15 @@ std::string CheckTileHeader(const ImageExtension& ext, std::int64_t& imageBytes)
         // A tile larger than the image would only make cfitsio allocate for it.
         if (tile < 1 || tile > *n) return "Mot clé \"ZTILE" + DecimalText(i) + "\" ?";
         if (!MultiplyFits(pixels, *n, pixels) ||
-            !MultiplyFits(tiles, (*n + tile - 1) / tile, tiles))
+            !MultiplyFits(tiles, (*n + tile - 1) / tile, tiles) ||
+            !MultiplyFits(tilePixels, tile, tilePixels))
             return tooLarge;
     }
-    if (!MultiplyFits(pixels, std::abs(*zbitpix) / 8, imageBytes) || imageBytes > kMaxImageBytes)
+    claim.valueBytes = static_cast<int>(std::abs(*zbitpix) / 8);
+    if (!MultiplyFits(pixels, claim.valueBytes, claim.imageBytes) ||
+        claim.imageBytes > kMaxImageBytes)
         return tooLarge;
+    claim.tileBytes = tilePixels * claim.valueBytes;
     // One table row per tile.
     if (CardInteger(c, "NAXIS2").value_or(-1) != tiles) return "Mot clé \"NAXIS2\" ?";
     if (ext.dataBytes > kMaxTableBytes || ext.dataStart > kMaxTableBytes) return tooLarge;
@@ -390,12 +404,13 @@ std::int64_t ElementBytes(char code) {
 // whatever they point at: every descriptor must point inside the heap that the data unit
 // holds, the row layout must fit NAXIS1, and together they may claim no more than the heap
 // holds (descriptors sharing one area would make a small file cost its claimed area once per
-// tile). A large image in GZIP or Rice tiles must also be in proportion with its compressed
-// bytes: deflate packs at most 1032 bytes into one and Rice far fewer, so a few kilobytes
-// claiming hundreds of megabytes are damaged, not compressed. (PLIO and HCOMPRESS pack an
-// empty mask or a flat image much tighter; they are bounded by the image size alone.)
+// tile). A large image must also be in proportion with its compressed bytes: deflate packs
+// at most 1032 bytes into one and Rice far fewer, so a few kilobytes claiming hundreds of
+// megabytes are damaged, not compressed. PLIO and HCOMPRESS can pack an empty mask or a
+// flat image tighter, but such an image of that size tells nothing worth its memory: the
+// same bound holds for them, so that the size of the file bounds what any image costs.
 std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>& file,
-                             std::int64_t imageBytes) {
+                             const TileClaim& claim) {
     const std::string bad = "Image compressée illisible (table des tuiles)";
     const CardList& c = ext.cards;
     const std::int64_t rowBytes = CardInteger(c, "NAXIS1").value_or(-1);
@@ -465,15 +480,18 @@ std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>&
             claimed += count * static_cast<std::uint64_t>(col.elementBytes);
             if (claimed > room) return bad;
         }
-    constexpr std::int64_t kLargeImage = std::int64_t{64} << 20;
-    constexpr std::int64_t kMaxRatio = 1032;
-    std::string codec;
-    for (const std::string& card : c)
-        if (SplitCard(card).keyword == "ZCMPTYPE") codec = std::string(SplitCard(card).value);
-    const bool bounded = codec.starts_with("'GZIP_") || codec.starts_with("'RICE_");
-    if (bounded && imageBytes > kLargeImage && imageBytes / kMaxRatio > ext.dataBytes)
-        return "Image compressée illisible (taille " + DecimalText(imageBytes) + " octets pour " +
-               DecimalText(ext.dataBytes) + " octets compressés)";
+    // What the image costs, in proportion with the compressed bytes: here its values and what
+    // its display takes beside them, in the helper a few copies of its largest tile (cfitsio
+    // decompresses a tile whole) or of the band of rows sent at a time. No real sky packs
+    // tighter than deflate's limit.
+    const std::int64_t pixels = claim.imageBytes / claim.valueBytes;
+    const long double here = static_cast<long double>(pixels) * (claim.valueBytes + 2);
+    const long double helper = 3.0L * std::max<std::int64_t>(claim.tileBytes, kHelperBandBytes);
+    const long double cost = std::max(here, helper);
+    constexpr long double kMaxRatio = 1024;
+    if (cost > kLargePlaneBytes && cost > kMaxRatio * ext.dataBytes)
+        return "Image compressée illisible (taille " + DecimalText(claim.imageBytes) +
+               " octets pour " + DecimalText(ext.dataBytes) + " octets compressés)";
     return {};
 }
 
@@ -521,21 +539,12 @@ class Child {
             wait();
         }
     }
-    // Waits for the end, at most until `deadline`; killed then. The wait status.
-    int finish(std::chrono::steady_clock::time_point deadline) {
-        int status = 0;
-        for (;;) {
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno != EINTR)) break;
-            if (std::chrono::steady_clock::now() >= deadline) {
-                kill(pid_, SIGKILL);
-                status = wait();
-                break;
-            }
-            usleep(2000);
-        }
-        pid_ = -1;
-        return status;
+    // Ends the helper now if it still runs; the code it exited with, -1 if it was killed.
+    int exitStatus() {
+        if (pid_ <= 0) return -1;
+        kill(pid_, SIGKILL);
+        const int status = wait();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
   private:
@@ -549,13 +558,180 @@ class Child {
     pid_t pid_;
 };
 
-// Decompresses with the helper: `file` (whole blocks, up to the end of the table) goes to
-// it, the stored values of the image come back. The helper bounds its own memory and
-// processor time; here, the wall-clock time is bounded too, so that nothing it does can
-// hold the load. A helper that cannot be started at all ends the action (OperationError);
-// one that fails, faults or runs out of time leaves the message for this file.
-std::string RunHelper(const std::vector<char>& file, int hdu, std::int64_t imageBytes,
-                      std::string& pixels) {
+// The values of the image as the helper sends them, read as the reader asks for them, so
+// that the image is held once, in the reader's arrays. The input file goes to the helper
+// while its reply is awaited. The helper bounds its own memory and processor time; here,
+// the wall-clock time is bounded too, so that nothing it does can hold the load. A helper
+// that fails, faults, sends what it should not or runs out of time ends the reading with
+// TileValuesFailure.
+class HelperReply : public std::streambuf {
+  public:
+    HelperReply(int socket, pid_t pid, std::vector<char> input, std::int64_t imageBytes,
+                std::chrono::steady_clock::time_point deadline)
+        : socket_(socket),
+          child_(pid),
+          input_(std::move(input)),
+          total_(imageBytes),
+          deadline_(deadline) {}
+
+    // Waits for the first frame: empty when values follow, else the helper's message. A helper
+    // whose program could not be run ends the action.
+    std::string start(const std::string& helper) {
+        try {
+            nextFrame();
+            return {};
+        } catch (const TileValuesFailure& failure) {
+            if (child_.exitStatus() == 127)
+                throw OperationError(std::string("Décompresseur d'images impossible à lancer (") +
+                                     helper + ")");
+            return failure.what();
+        }
+    }
+
+  protected:
+    int_type underflow() override {
+        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        if (pending_) {  // a seek past what was received: the bytes between are dropped
+            std::int64_t skip = *pending_ - delivered_;
+            pending_.reset();
+            while (skip > 0) {
+                const std::int64_t n = fill(skip);
+                if (n == 0) return traits_type::eof();
+                skip -= n;
+            }
+        }
+        const std::int64_t n = fill(static_cast<std::int64_t>(sizeof buffer_));
+        setg(buffer_, buffer_, buffer_ + n);
+        return n == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());
+    }
+
+    // The reader asks where it is, how far the end is, and to skip planes: positions are
+    // counted from the first value; a seek forward is made when the reader reads again.
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+        const std::int64_t base = dir == std::ios_base::beg   ? 0
+                                  : dir == std::ios_base::cur ? (pending_ ? *pending_ : consumed())
+                                                              : total_;
+        return seekTo(base + off);
+    }
+    pos_type seekpos(pos_type pos, std::ios_base::openmode) override {
+        return seekTo(static_cast<std::int64_t>(static_cast<off_type>(pos)));
+    }
+
+  private:
+    std::int64_t consumed() const {
+        return delivered_ - (pending_ ? savedUnread_ : egptr() - gptr());
+    }
+
+    pos_type seekTo(std::int64_t target) {
+        const std::int64_t here = consumed();
+        if (target < here || target > total_) return pos_type(off_type(-1));
+        if (pending_) {
+            setg(eback(), egptr() - savedUnread_, egptr());
+            pending_.reset();
+        }
+        if (target - here <= egptr() - gptr()) {
+            gbump(static_cast<int>(target - here));
+        } else {
+            savedUnread_ = egptr() - gptr();
+            pending_ = target;
+            setg(eback(), egptr(), egptr());
+        }
+        return pos_type(off_type(target));
+    }
+
+    // Up to `most` values into the buffer, from the current frame or the next ones; 0 at
+    // the end of the image.
+    std::int64_t fill(std::int64_t most) {
+        if (delivered_ == total_) return 0;
+        while (frameLeft_ == 0)
+            nextFrame();
+        const std::int64_t n =
+            std::min({most, frameLeft_, static_cast<std::int64_t>(sizeof buffer_)});
+        receive(buffer_, n);
+        frameLeft_ -= n;
+        delivered_ += n;
+        return n;
+    }
+
+    [[noreturn]] void fail(const std::string& message = kUnreadable) {
+        throw TileValuesFailure(message);
+    }
+
+    void nextFrame() {
+        char head[5];
+        receive(head, sizeof head);
+        std::int64_t length = 0;
+        for (int i = 1; i < 5; ++i)
+            length = (length << 8) | static_cast<unsigned char>(head[i]);
+        if (head[0] == 'D' && length > 0 && length <= total_ - delivered_ - frameLeft_) {
+            frameLeft_ = length;
+            return;
+        }
+        if (head[0] != 'E' || length > 1000) fail();
+        std::string message(static_cast<std::size_t>(length), '\0');
+        receive(message.data(), length);
+        fail(message);
+    }
+
+    // Exactly `count` bytes of the reply, sending the input as the helper takes it.
+    void receive(char* into, std::int64_t count) {
+        std::int64_t got = 0;
+        while (got < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline_ - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) fail();
+            const bool sending = sent_ < input_.size();
+            pollfd p{socket_.get(), static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
+            const int ready = poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left, 1000)));
+            if (ready < 0 && errno != EINTR) fail();
+            if (ready <= 0) continue;
+            if (sending && (p.revents & POLLOUT)) {
+                const ssize_t n = send(socket_.get(), input_.data() + sent_, input_.size() - sent_,
+                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) sent_ += static_cast<std::size_t>(n);
+                if (n < 0 && errno != EAGAIN && errno != EINTR) sent_ = input_.size();
+                if (sent_ == input_.size()) std::vector<char>().swap(input_);
+            }
+            if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+                const ssize_t n = recv(socket_.get(), into + got,
+                                       static_cast<std::size_t>(count - got), MSG_DONTWAIT);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) fail();
+                if (n > 0) got += n;
+            }
+        }
+    }
+
+    Fd socket_;
+    Child child_;
+    std::vector<char> input_;
+    std::size_t sent_ = 0;
+    const std::int64_t total_;
+    const std::chrono::steady_clock::time_point deadline_;
+    std::int64_t delivered_ = 0;  // values put into the buffer so far
+    std::int64_t frameLeft_ = 0;  // values of the current frame not yet received
+    std::optional<std::int64_t> pending_;
+    std::ptrdiff_t savedUnread_ = 0;
+    char buffer_[1 << 16];
+};
+
+class HelperValues : public std::istream {
+  public:
+    explicit HelperValues(std::unique_ptr<HelperReply> reply)
+        : std::istream(reply.get()), reply_(std::move(reply)) {
+        // A failure of the helper while the values are read reaches the reader's caller.
+        exceptions(std::ios::badbit);
+    }
+
+  private:
+    std::unique_ptr<HelperReply> reply_;
+};
+
+// Starts the helper on `file` (whole blocks, up to the end of the table). A helper that
+// cannot be started at all ends the action (OperationError); one that fails at once leaves
+// its message for this file.
+std::string RunHelper(std::vector<char> file, int hdu, std::int64_t imageBytes,
+                      std::unique_ptr<std::istream>& values) {
     const std::string helper = FindHelper();
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) ThrowIoError(errno);
@@ -592,72 +768,26 @@ std::string RunHelper(const std::vector<char>& file, int hdu, std::int64_t image
     if (spawned != 0)
         throw OperationError(std::string("Décompresseur d'images impossible à lancer (") +
                              std::strerror(spawned) + ")");
-    Child child(pid);
     theirs.reset();
 
     // As the helper's own limit on processor time, with room for a busy machine.
     const std::int64_t work = static_cast<std::int64_t>(file.size()) + 3 * imageBytes;
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::seconds(10 + 3 * (work / (std::int64_t{16} << 20)));
-    const std::int64_t replyLimit = imageBytes + 1;
-    const std::int64_t padded = (imageBytes + 2879) / 2880 * 2880;
-    std::string reply;
-    std::size_t sent = 0;
-    bool open = true, timedOut = false;
-    while (open) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p{mine.get(), static_cast<short>(POLLIN | (sent < file.size() ? POLLOUT : 0)), 0};
-        const int ready = poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left, 1000)));
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) continue;
-        if ((p.revents & POLLOUT) && sent < file.size()) {
-            const ssize_t n = send(mine.get(), file.data() + sent, file.size() - sent,
-                                   MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0)
-                sent += static_cast<std::size_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                sent = file.size();  // the helper is gone: its end is read below
-        }
-        if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buffer[1 << 16];
-            const ssize_t n = recv(mine.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) open = false;
-            if (n > 0) {
-                if (static_cast<std::int64_t>(reply.size()) + n > replyLimit) break;
-                if (reply.empty()) reply.reserve(static_cast<std::size_t>(padded + 1));
-                reply.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    mine.reset();
-    const int status = child.finish(timedOut ? std::chrono::steady_clock::now() : deadline);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-        throw OperationError(std::string("Décompresseur d'images impossible à lancer (") + helper +
-                             ")");
-    if (timedOut || open || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty())
-        return kUnreadable;
-    if (reply[0] == '0') return reply.substr(1, 200);
-    if (reply[0] != '1' || static_cast<std::int64_t>(reply.size()) != replyLimit)
-        return kUnreadable;
-    // The image may be hundreds of megabytes: drop the flag in place rather than copy.
-    // The data unit as a file holds it, padded to its last block, in the room reserved.
-    reply.erase(0, 1);
-    reply.resize(static_cast<std::size_t>(padded), '\0');
-    pixels = std::move(reply);
+    auto reply =
+        std::make_unique<HelperReply>(*mine.out(), pid, std::move(file), imageBytes, deadline);
+    *mine.out() = -1;  // the reply owns it now
+    if (std::string message = reply->start(helper); !message.empty()) return message;
+    values = std::make_unique<HelperValues>(std::move(reply));
     return {};
 }
 
 }  // namespace
 
-std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& pixels) {
-    std::int64_t imageBytes = 0;
-    if (std::string message = CheckTileHeader(ext, imageBytes); !message.empty()) return message;
+std::string DecompressTiles(std::istream& in, const ImageExtension& ext,
+                            std::unique_ptr<std::istream>& values) {
+    TileClaim claim;
+    if (std::string message = CheckTileHeader(ext, claim); !message.empty()) return message;
 
     // The file up to the end of the table, in memory, grown as the bytes arrive so that a
     // header claiming more than the file holds costs nothing.
@@ -673,11 +803,10 @@ std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::st
         if (ReadSome(in, reinterpret_cast<std::uint8_t*>(file.data() + at), want) < want)
             return "Image compressée tronquée";
     }
-    if (std::string message = CheckDescriptors(ext, file, imageBytes); !message.empty())
-        return message;
+    if (std::string message = CheckDescriptors(ext, file, claim); !message.empty()) return message;
     // cfitsio wants the whole last block.
     file.resize(static_cast<std::size_t>((size + 2879) / 2880 * 2880), 0);
-    return RunHelper(file, ext.hdu + 1, imageBytes, pixels);
+    return RunHelper(std::move(file), ext.hdu + 1, claim.imageBytes, values);
 }
 
 }  // namespace pelorin::detail

@@ -554,8 +554,17 @@ void ReadFitsImage(std::istream& file, ImageState& image, WcsInfo& wcs, ZoomWind
     if (image.height > 0) return ReadFitsData(file, image, info, words);
     // An empty primary array: the image may be in an extension.
     std::unique_ptr<std::istream> owned;
-    if (std::istream* data = detail::OpenImageExtension(file, image, wcs, zoom, words, info, owned))
-        ReadFitsData(*data, image, info, words);
+    if (std::istream* data =
+            detail::OpenImageExtension(file, image, wcs, zoom, words, info, owned)) {
+        try {
+            ReadFitsData(*data, image, info, words);
+        } catch (const detail::TileValuesFailure& failure) {
+            ResetImageArrays(image);
+            image.errorText = failure.what();
+            image.height = 0;
+            image.width = 0;
+        }
+    }
 }
 
 void ReadFitsImage(const std::string& fileName, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,

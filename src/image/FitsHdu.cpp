@@ -181,8 +181,7 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
     if (!LocateImage(file, ext) || ext.hdu == 0 || !CardIsTrue(ext.primary, "SIMPLE"))
         return nullptr;
     if (ext.tileCompressed) {
-        std::string pixels;
-        const std::string message = DecompressTiles(file, ext, pixels);
+        const std::string message = DecompressTiles(file, ext, owned);
         if (!message.empty()) {
             image.errorText = message;
             return nullptr;
@@ -194,7 +193,6 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
         for (const std::string& c : ext.cards)
             ext.header.push_back(ParseCard(c));
         ext.dataStart = 0;
-        owned = std::make_unique<std::istringstream>(std::move(pixels));
     }
     const std::int64_t dataStart = ext.dataStart;
     std::istringstream header(MergedHeader(ext));

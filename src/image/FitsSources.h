@@ -9,6 +9,7 @@
 #include <fstream>
 #include <istream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -112,10 +113,15 @@ extern const char* const kGzipCorrupt;
 
 // Decompresses the tile-compressed image `ext` of `in` (the whole file from byte 0) after
 // checking its header and its tile table, in the helper program pelorin-fitsdecomp. On
-// success `pixels` holds the image's stored values in FITS byte order, padded to a whole
-// block as the data unit of a file, and the result is empty; otherwise the result is the message. A
-// helper that cannot be found or started raises OperationError: that is no fault of the file.
-std::string DecompressTiles(std::istream& in, const ImageExtension& ext, std::string& pixels);
+// success `values` reads the image's stored values in FITS byte order as the helper sends
+// them, and the result is empty; otherwise the result is the message. Reading `values` throws
+// TileValuesFailure when the helper fails midway. A helper that cannot be found or started
+// raises OperationError: that is no fault of the file.
+std::string DecompressTiles(std::istream& in, const ImageExtension& ext,
+                            std::unique_ptr<std::istream>& values);
+struct TileValuesFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // The header of the image a compressed table holds, made from the table's header as the tile
 // compression convention says: XTENSION, BITPIX, NAXIS, NAXISn, PCOUNT and GCOUNT from their
