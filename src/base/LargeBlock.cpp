@@ -1,6 +1,8 @@
 #include "base/LargeBlock.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 #ifdef __linux__
@@ -13,6 +15,10 @@ namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 }
 
+// Large blocks are mapped on their own rather than taken from the allocator's heap: once
+// the allocator has seen a large block freed it serves the next ones from its heap, where
+// a freed image stays resident under the next one (a 24-bit copy of a rendering made
+// after the pixels were freed would cost both).
 void* AllocateLargeBlock(std::size_t bytes) {
     if (bytes == 0) bytes = 1;
     if (bytes < 2 * kHugePage) {
@@ -21,16 +27,40 @@ void* AllocateLargeBlock(std::size_t bytes) {
         return p;
     }
     const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void* p = std::aligned_alloc(kHugePage, rounded);
-    if (!p) throw std::bad_alloc();
+#ifdef __linux__
+    // Mapped with a huge page of room, then trimmed to a block on a 2 MB boundary.
+    if (rounded > std::numeric_limits<std::size_t>::max() - kHugePage) throw std::bad_alloc();
+    void* mapped = mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start) munmap(mapped, aligned - start);
+    const std::size_t tail = kHugePage - (aligned - start);
+    if (tail > 0) munmap(reinterpret_cast<void*>(aligned + rounded), tail);
+    void* p = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
     // Only advice: without huge pages the block works the same, in small pages.
     madvise(p, rounded, MADV_HUGEPAGE);
 #endif
+#else
+    void* p = std::aligned_alloc(kHugePage, rounded);
+    if (!p) throw std::bad_alloc();
+#endif
     return p;
 }
 
-void FreeLargeBlock(void* block) noexcept {
+void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
+    if (!block) return;
+#ifdef __linux__
+    if (bytes == 0) bytes = 1;
+    if (bytes >= 2 * kHugePage) {
+        munmap(block, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+        return;
+    }
+#else
+    (void)bytes;
+#endif
     std::free(block);
 }
 

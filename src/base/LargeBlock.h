@@ -9,11 +9,13 @@ namespace pelorin {
 
 namespace detail {
 void* AllocateLargeBlock(std::size_t bytes);
-void FreeLargeBlock(void* block) noexcept;
+// `bytes` as given when the block was allocated.
+void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
 }  // namespace detail
 
 struct LargeBlockDeleter {
-    void operator()(void* block) const noexcept { detail::FreeLargeBlock(block); }
+    std::size_t bytes = 0;
+    void operator()(void* block) const noexcept { detail::FreeLargeBlock(block, bytes); }
 };
 
 template <typename T>
@@ -26,7 +28,8 @@ using LargeBlock = std::unique_ptr<T[], LargeBlockDeleter>;
 template <typename T>
 LargeBlock<T> AllocateLarge(std::size_t count) {
     static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
-    return LargeBlock<T>(static_cast<T*>(detail::AllocateLargeBlock(count * sizeof(T))));
+    return LargeBlock<T>(static_cast<T*>(detail::AllocateLargeBlock(count * sizeof(T))),
+                         LargeBlockDeleter{count * sizeof(T)});
 }
 
 }  // namespace pelorin

@@ -41,7 +41,7 @@ struct DefaultInitAllocator : std::allocator<T> {
     T* allocate(std::size_t n) {
         return static_cast<T*>(detail::AllocateLargeBlock(n * sizeof(T)));
     }
-    void deallocate(T* p, std::size_t) noexcept { detail::FreeLargeBlock(p); }
+    void deallocate(T* p, std::size_t n) noexcept { detail::FreeLargeBlock(p, n * sizeof(T)); }
 };
 
 // Largest picture, in pixels, that the BMP reader accepts (a 16384 x 16384 picture).
