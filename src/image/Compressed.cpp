@@ -480,12 +480,12 @@ std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>&
             claimed += count * static_cast<std::uint64_t>(col.elementBytes);
             if (claimed > room) return bad;
         }
-    // What the image costs, in proportion with the compressed bytes: here its values and what
-    // its display takes beside them, in the helper a few copies of its largest tile (cfitsio
-    // decompresses a tile whole) or of the band of rows sent at a time. No real sky packs
-    // tighter than deflate's limit.
+    // What the image costs, in proportion with the compressed bytes: here what its display
+    // takes, in the helper a few copies of its largest tile (cfitsio decompresses a tile
+    // whole) or of the band of rows sent at a time. No real sky packs tighter than deflate's
+    // limit.
     const std::int64_t pixels = claim.imageBytes / claim.valueBytes;
-    const long double here = static_cast<long double>(pixels) * (claim.valueBytes + 2);
+    const long double here = PlaneMemory(pixels, claim.valueBytes);
     const long double helper = 3.0L * std::max<std::int64_t>(claim.tileBytes, kHelperBandBytes);
     const long double cost = std::max(here, helper);
     constexpr long double kMaxRatio = 1024;
