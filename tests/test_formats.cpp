@@ -249,6 +249,21 @@ TEST_F(Formats, GzipBombIsNotInflatedBeyondWhatTheHeaderNeeds) {
         gzwrite(f, blanks.data(), static_cast<unsigned>(blanks.size()));
     gzclose(f);
     EXPECT_EQ(Rejected("bomb.fits.gz"), "Format non supporté.Mot clé \"END\" manquant");
+
+    // A whole header and 128 MB of zero values in about 130 kB: refused before inflating.
+    f = gzopen(dir.file("zeros.fits.gz").c_str(), "wb9");
+    ASSERT_TRUE(f);
+    const std::string image = HeaderBlocks(
+        Join(Join({Card("SIMPLE", "T")}, ImageCards(-64, 4096, 4096)), {Card("END", "")}));
+    gzwrite(f, image.data(), static_cast<unsigned>(image.size()));
+    const std::string zeros(1 << 20, '\0');
+    for (int i = 0; i < 128; ++i)
+        gzwrite(f, zeros.data(), static_cast<unsigned>(zeros.size()));
+    gzclose(f);
+    const std::string refusal = Rejected("zeros.fits.gz");
+    EXPECT_EQ(refusal.rfind("Format non supporté.Image compressée illisible (taille 134217728", 0),
+              0u)
+        << refusal;
 }
 
 TEST_F(Formats, SixtyFourBitIntegersKeepTheirValues) {

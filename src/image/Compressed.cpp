@@ -179,6 +179,25 @@ void GzipInput::setLimit(std::int64_t limit) {
     buffer_->setLimit(limit);
 }
 
+namespace {
+
+// A large image must be in proportion with the compressed bytes that hold it: deflate packs
+// at most 1032 bytes into one, and no real sky packs tighter, so a few kilobytes claiming
+// what costs hundreds of megabytes to show are refused rather than inflated. `cost` is
+// what the image costs once shown.
+constexpr long double kMaxCompressionRatio = 1024;
+
+bool OverCompressed(long double cost, std::int64_t compressedBytes) {
+    return cost > kLargePlaneBytes && cost > kMaxCompressionRatio * compressedBytes;
+}
+
+std::string OverCompressedMessage(std::int64_t imageBytes, std::int64_t compressedBytes) {
+    return "Image compressée illisible (taille " + DecimalText(imageBytes) + " octets pour " +
+           DecimalText(compressedBytes) + " octets compressés)";
+}
+
+}  // namespace
+
 void ReadGzipFits(const std::string& path, ImageState& image, WcsInfo& wcs, ZoomWindow& zoom,
                   const MessageWords& words) {
     GzipInput in(path);
@@ -186,6 +205,22 @@ void ReadGzipFits(const std::string& path, ImageState& image, WcsInfo& wcs, Zoom
     // ever inflated, however far the stream would run.
     ImageExtension where;
     const bool found = LocateImage(in, where);
+    std::error_code ec;
+    const auto fileBytes = static_cast<std::int64_t>(std::filesystem::file_size(path, ec));
+    if (found && !where.tileCompressed && !ec) {
+        const HeaderCards& h = where.hdu == 0 ? where.primary : where.header;
+        const int valueBytes = static_cast<int>(std::abs(CardInteger(h, "BITPIX").value_or(0)) / 8);
+        const std::int64_t cols = CardInteger(h, "NAXIS1").value_or(0);
+        const std::int64_t rows = CardInteger(h, "NAXIS2").value_or(0);
+        std::int64_t pixels = 0, planeBytes = 0;
+        if (valueBytes > 0 && cols > 0 && rows > 0 && MultiplyFits(cols, rows, pixels) &&
+            MultiplyFits(pixels, valueBytes, planeBytes) &&
+            OverCompressed(PlaneMemory(pixels, valueBytes), fileBytes)) {
+            StartNewImage(image);
+            image.errorText = OverCompressedMessage(planeBytes, fileBytes);
+            return;
+        }
+    }
     std::int64_t limit = where.scanned;
     if (found && where.dataBytes <= std::numeric_limits<std::int64_t>::max() - where.dataStart)
         limit = where.dataStart + where.dataBytes;
@@ -404,11 +439,10 @@ std::int64_t ElementBytes(char code) {
 // whatever they point at: every descriptor must point inside the heap that the data unit
 // holds, the row layout must fit NAXIS1, and together they may claim no more than the heap
 // holds (descriptors sharing one area would make a small file cost its claimed area once per
-// tile). A large image must also be in proportion with its compressed bytes: deflate packs
-// at most 1032 bytes into one and Rice far fewer, so a few kilobytes claiming hundreds of
-// megabytes are damaged, not compressed. PLIO and HCOMPRESS can pack an empty mask or a
-// flat image tighter, but such an image of that size tells nothing worth its memory: the
-// same bound holds for them, so that the size of the file bounds what any image costs.
+// tile). A large image must also be in proportion with its compressed bytes, as a gzip
+// file's: Rice packs less than deflate. PLIO and HCOMPRESS can pack an empty mask or a flat
+// image tighter, but such an image of that size tells nothing worth its memory: the same
+// bound holds for them, so that the size of the file bounds what any image costs.
 std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>& file,
                              const TileClaim& claim) {
     const std::string bad = "Image compressée illisible (table des tuiles)";
@@ -482,16 +516,12 @@ std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>&
         }
     // What the image costs, in proportion with the compressed bytes: here what its display
     // takes, in the helper a few copies of its largest tile (cfitsio decompresses a tile
-    // whole) or of the band of rows sent at a time. No real sky packs tighter than deflate's
-    // limit.
+    // whole) or of the band of rows sent at a time.
     const std::int64_t pixels = claim.imageBytes / claim.valueBytes;
     const long double here = PlaneMemory(pixels, claim.valueBytes);
     const long double helper = 3.0L * std::max<std::int64_t>(claim.tileBytes, kHelperBandBytes);
-    const long double cost = std::max(here, helper);
-    constexpr long double kMaxRatio = 1024;
-    if (cost > kLargePlaneBytes && cost > kMaxRatio * ext.dataBytes)
-        return "Image compressée illisible (taille " + DecimalText(claim.imageBytes) +
-               " octets pour " + DecimalText(ext.dataBytes) + " octets compressés)";
+    if (OverCompressed(std::max(here, helper), ext.dataBytes))
+        return OverCompressedMessage(claim.imageBytes, ext.dataBytes);
     return {};
 }
 
