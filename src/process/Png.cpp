@@ -109,7 +109,7 @@ Bytes DeflateFast(const std::uint8_t* in, std::size_t inSize, std::size_t& size)
 class BitWriter {
   public:
     explicit BitWriter(std::uint8_t* out) : out_(out) {}
-    // The n lowest bits of value; at most 57 bits between two flushes.
+    // The n lowest bits of value; at most 56 bits between two flushes.
     void put(std::uint64_t value, int n) {
         bits_ |= value << count_;
         count_ += n;
@@ -123,7 +123,7 @@ class BitWriter {
                 out_[i] = static_cast<std::uint8_t>(bits_ >> (8 * i));
         }
         out_ += count_ >> 3;
-        bits_ = count_ >= 64 ? 0 : bits_ >> (count_ & ~7);
+        bits_ >>= count_ & ~7;
         count_ &= 7;
     }
     // Pads with zero bits to the next byte boundary.
@@ -233,6 +233,29 @@ const std::array<LengthSymbol, 259>& LengthSymbols() {
     return table;
 }
 
+// How many of the 8 bytes at p, from the first, equal byte.
+int SameBytes(const std::uint8_t* p, std::uint8_t byte) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    word ^= 0x0101010101010101ull * byte;
+    if (word == 0) return 8;
+    if constexpr (std::endian::native == std::endian::little) return std::countr_zero(word) / 8;
+    return std::countl_zero(word) / 8;
+}
+
+// How many of the bytes in[i, limit) equal byte, from the first.
+std::size_t RunLength(const std::uint8_t* in, std::size_t i, std::size_t limit, std::uint8_t byte) {
+    std::size_t j = i;
+    while (j + 8 <= limit) {
+        const int same = SameBytes(in + j, byte);
+        j += same;
+        if (same < 8) return j - i;
+    }
+    while (j < limit && in[j] == byte)
+        ++j;
+    return j - i;
+}
+
 // The tokens of in[0, size): each byte is a literal, and while the bytes after it repeat
 // it, a match of 3 to 258 of them at distance one follows.
 template <typename Literal, typename Match>
@@ -241,19 +264,13 @@ void Tokens(const std::uint8_t* in, std::size_t size, Literal literal, Match mat
     while (i < size) {
         const std::uint8_t byte = in[i++];
         literal(byte);
-        if (i + 8 <= size) {  // the usual case, without a run: one test of the next 3 bytes
-            std::uint64_t next;
-            std::memcpy(&next, in + i, 8);
-            if ((next ^ (0x0101010101010101ull * byte)) & 0xFFFFFF) continue;
-        }
+        // The usual case, where no run follows, at the cost of one test.
+        if (i + 8 <= size && SameBytes(in + i, byte) < 3) continue;
         for (;;) {
-            const std::size_t limit = std::min(size, i + 258);
-            std::size_t j = i;
-            while (j < limit && in[j] == byte)
-                ++j;
-            if (j - i < 3) break;
-            match(static_cast<int>(j - i));
-            i = j;
+            const std::size_t run = RunLength(in, i, std::min(size, i + 258), byte);
+            if (run < 3) break;
+            match(static_cast<int>(run));
+            i += run;
         }
     }
 }
@@ -265,7 +282,10 @@ std::uint64_t StoredBits(std::size_t size) {
 }
 
 // One block: a Huffman code made for it, or stored bytes when that is smaller.
-void PutRunsBlock(BitWriter& out, const std::uint8_t* in, std::size_t size, bool last) {
+void PutRunsBlock(BitWriter& writer, const std::uint8_t* in, std::size_t size, bool last) {
+    // A copy of the writer of our own: the compiler keeps it in registers, where it could not
+    // be sure that the bytes written do not change the caller's.
+    BitWriter out = writer;
     // Where a code length goes in the header's code of the code lengths.
     static constexpr std::uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                 11, 4,  12, 3, 13, 2, 14, 1, 15};
@@ -313,6 +333,7 @@ void PutRunsBlock(BitWriter& out, const std::uint8_t* in, std::size_t size, bool
             out.flush();
             out.copy(in + at, part);
         }
+        writer = out;
         return;
     }
 
@@ -354,6 +375,7 @@ void PutRunsBlock(BitWriter& out, const std::uint8_t* in, std::size_t size, bool
         [&](int length) { put(matchCodes[length]); });
     out.put(codes[256], lengths[256]);
     out.flush();
+    writer = out;
 }
 
 // The zlib stream of the indexed scanlines.
