@@ -5,7 +5,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "process/AtomicFile.h"
 #include "process/Bitmap.h"
 #include "process/PictureLimits.h"
+#include "process/Png.h"
 
 using namespace pelorin;
 using namespace pelorin::test;
@@ -238,6 +241,75 @@ TEST(BmpWrite, HeaderOfEveryDepth) {
 TEST(BmpWrite, EmptyBitmapIsNotWritten) {
     Bitmap b;
     EXPECT_THROW(b.toBmpBytes(), OperationError);
+}
+
+// ---- The PNG written ----
+
+namespace {
+
+// The colours of a PNG file as ToPngBytes writes it (8-bit samples, palette or RGB, filter
+// None on every row), its compressed rows inflated by zlib.
+std::vector<RgbColour> PngColours(const std::vector<std::uint8_t>& png, int width, int height) {
+    auto u32 = [&](std::size_t at) {
+        return std::size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+    };
+    std::vector<std::uint8_t> compressed, palette;
+    bool indexed = false;
+    for (std::size_t at = 8; at + 12 <= png.size(); at += u32(at) + 12) {
+        const std::string type(png.begin() + at + 4, png.begin() + at + 8);
+        const auto data = png.begin() + at + 8;
+        if (type == "IHDR") indexed = data[9] == 3;
+        if (type == "PLTE") palette.assign(data, data + u32(at));
+        if (type == "IDAT") compressed.insert(compressed.end(), data, data + u32(at));
+    }
+    const std::size_t line = static_cast<std::size_t>(width) * (indexed ? 1 : 3) + 1;
+    std::vector<std::uint8_t> rows(line * height + 1);
+    uLongf size = rows.size();
+    EXPECT_EQ(uncompress(rows.data(), &size, compressed.data(), compressed.size()), Z_OK);
+    EXPECT_EQ(size, line * height);
+    std::vector<RgbColour> colours;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = rows.data() + line * y;
+        EXPECT_EQ(row[0], 0) << "filter of row " << y;
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* c = indexed ? &palette.at(3 * row[1 + x]) : row + 1 + 3 * x;
+            colours.push_back({c[0], c[1], c[2]});
+        }
+    }
+    return colours;
+}
+
+}  // namespace
+
+TEST(PngWrite, RowsInflateToTheColoursOfTheBitmap) {
+    std::mt19937 gen(11);
+    std::vector<Bitmap> bitmaps;
+    for (int depth : kDepths)
+        bitmaps.push_back(RandomBitmap(gen, 531, 517, depth));  // noise
+    Bitmap runs = RandomBitmap(gen, 1000, 300, 8);  // runs of every length the codes split
+    const int lengths[] = {1, 2, 3, 4, 10, 257, 258, 259, 517, 2000};
+    for (std::size_t at = 0, k = 0; at < runs.bits().size(); ++k) {
+        const std::size_t n = std::min<std::size_t>(lengths[k % 10], runs.bits().size() - at);
+        std::fill_n(runs.row(0) + at, n, static_cast<std::uint8_t>(k % 7 == 0 ? 0 : gen()));
+        at += n;
+    }
+    bitmaps.push_back(runs);
+    bitmaps.emplace_back().create(700, 900, 8);  // index 0 only, as the filter bytes
+    bitmaps.back().setPalette(RandomPalette(gen, 256));
+    bitmaps.push_back(RandomBitmap(gen, 1, 300000, 8));  // many rows a block
+    std::fill_n(bitmaps.back().row(0), 4 * 1000, 0);
+    for (const Bitmap& b : bitmaps) {
+        const std::vector<RgbColour> colours =
+            PngColours(ToPngBytes(b, "x.png"), b.width(), b.height());
+        ASSERT_EQ(colours.size(), static_cast<std::size_t>(b.width()) * b.height());
+        int wrong = 0;
+        for (int y = 0; y < b.height(); ++y)
+            for (int x = 0; x < b.width(); ++x)
+                wrong +=
+                    colours[static_cast<std::size_t>(y) * b.width() + x] != b.pixelColour(x, y);
+        EXPECT_EQ(wrong, 0) << b.width() << " x " << b.height() << ", " << b.bitsPerPixel()
+                            << " bits";
+    }
 }
 
 // ---- Reading back ----
