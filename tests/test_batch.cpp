@@ -1,5 +1,6 @@
 // "Sauvegarde BMP": every selected entry loaded as a click loads it and written as a BMP.
 #include <filesystem>
+#include <fstream>
 
 #include "ViewerFixture.h"
 #include "base/Errors.h"
@@ -128,6 +129,13 @@ TEST_F(Batch, TwentyFourBitKeepsTheRenderedColours) {
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 7; ++x)
             ASSERT_EQ(full.pixelColour(x, y), eight.pixelColour(x, y));
+    // A PNG in 24 bits is an RGB one (colour type 2), not the palette picture.
+    viewer->controls.outputFormat = OutputFormat::Png;
+    viewer->saveSelectedAsBmp();
+    std::ifstream png(out.file("a.png"), std::ios::binary);
+    char head[26] = {};
+    png.read(head, sizeof head);
+    EXPECT_EQ(head[25], 2);
 }
 
 TEST_F(Batch, PlaneFromLayerEditAndItsWriteBackBeforeAPicture) {

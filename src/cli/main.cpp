@@ -523,7 +523,7 @@ int main(int argc, char** argv) {
         RenderedFile r = RenderFile(o.files[i], settings, decoder);
         if (settings.format == OutputFormat::Png && r.status != RenderStatus::Failed) {
             try {
-                r.fileBytes = ToPngBytes(r.bitmap, outputs.destination(i));
+                r.fileBytes = ToPngBytes(r.bitmap, outputs.destination(i), r.trueColour);
                 r.bitmap = Bitmap();
             } catch (const std::exception& e) {
                 r.status = RenderStatus::Failed;

@@ -415,9 +415,10 @@ Bytes DeflateRuns(const Bitmap& bitmap, std::size_t& size) {
 
 }  // namespace
 
-std::vector<std::uint8_t> ToPngBytes(const Bitmap& bitmap, const std::string& what) {
+std::vector<std::uint8_t> ToPngBytes(const Bitmap& bitmap, const std::string& what,
+                                     bool trueColour) {
     if (bitmap.empty()) throw OperationError("Cannot create file " + what);
-    const bool indexed = bitmap.bitsPerPixel() <= 8 && !bitmap.palette().empty();
+    const bool indexed = !trueColour && bitmap.bitsPerPixel() <= 8 && !bitmap.palette().empty();
     std::size_t size = 0;
     Bytes compressed;
     if (indexed) {
@@ -455,8 +456,8 @@ std::vector<std::uint8_t> ToPngBytes(const Bitmap& bitmap, const std::string& wh
     return out;
 }
 
-void SavePngFile(const Bitmap& bitmap, const std::string& path) {
-    const std::vector<std::uint8_t> bytes = ToPngBytes(bitmap, path);
+void SavePngFile(const Bitmap& bitmap, const std::string& path, bool trueColour) {
+    const std::vector<std::uint8_t> bytes = ToPngBytes(bitmap, path, trueColour);
     WriteFileAtomically(path, [&](std::ostream& out) {
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));

@@ -56,7 +56,11 @@ RenderedFile RenderFile(const std::string& path, const RenderSettings& settings,
             r.lowText = v->controls.lowText;
             r.highText = v->controls.highText;
         }
-        if (settings.force24Bit) {
+        if (settings.force24Bit && settings.format == OutputFormat::Png) {
+            // The PNG encoder takes the colours from the palette row by row: a 24-bit copy of
+            // the whole rendering would only add three bytes a pixel.
+            r.trueColour = true;
+        } else if (settings.force24Bit) {
             // Nothing reads the pixels any more: give their memory back before the 24-bit
             // copy is made, so a large image never holds both.
             if (!keepView) v->image = ImageState{};

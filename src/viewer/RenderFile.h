@@ -37,7 +37,9 @@ struct RenderSettings {
     // header's, or its data range), as for the first image shown.
     std::optional<FixedThresholds> fixed;
     PictureColours pictureColours = PictureColours::Adjustable;
-    bool force24Bit = false;  // the bitmap is handed over in 24 bits
+    // The output in 24 bits: a BMP's bitmap is handed over in 24 bits; a PNG's stays in its
+    // palette and is written as RGB (RenderedFile::trueColour).
+    bool force24Bit = false;
     OutputFormat format = OutputFormat::Bmp;
 };
 
@@ -48,7 +50,8 @@ enum class RenderStatus {
 };
 
 struct RenderedFile {
-    Bitmap bitmap;  // what the batch writes
+    Bitmap bitmap;            // what the batch writes
+    bool trueColour = false;  // a PNG of it is written in RGB whatever its depth
     // The file's bytes when they were encoded beside the rendering (PNG); empty otherwise.
     std::vector<std::uint8_t> fileBytes;
     std::string caption;  // the status caption after the load (the window's status line)

@@ -93,7 +93,7 @@ BatchEntryReport BatchOutputs::write(std::size_t i, const RenderedFile& rendered
                       static_cast<std::streamsize>(rendered.fileBytes.size()));
         });
     } else if (format == OutputFormat::Png) {
-        SavePngFile(rendered.bitmap, destination);
+        SavePngFile(rendered.bitmap, destination, rendered.trueColour);
     } else {
         rendered.bitmap.saveBmpFile(destination);
     }
