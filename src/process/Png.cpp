@@ -63,6 +63,16 @@ void ScanLine(const Bitmap& bitmap, bool indexed, int y, std::uint8_t* out) {
             out[3 * x + 1] = in[3 * x + 1];
             out[3 * x + 2] = in[3 * x];
         }
+    } else if (depth == 8) {  // a palette rendering written in RGB: its colours by table
+        std::array<RgbColour, 256> colours{};
+        const auto& palette = bitmap.palette();
+        std::copy_n(palette.begin(), std::min<std::size_t>(palette.size(), 256), colours.begin());
+        for (int x = 0; x < w; ++x) {
+            const RgbColour c = colours[in[x]];
+            out[3 * x] = c.red;
+            out[3 * x + 1] = c.green;
+            out[3 * x + 2] = c.blue;
+        }
     } else {
         for (int x = 0; x < w; ++x) {
             const RgbColour c = bitmap.pixelColour(x, y);
