@@ -400,9 +400,12 @@ TEST_F(Formats, HostileTilesEndInSecondsAndLeaveNothingBehind) {
         // Every tile on the whole heap: together far more than the heap holds.
         shared.setDescriptor(r, 0, static_cast<std::uint32_t>(gzip.heapBytes), 0);
     }
-    // A few kilobytes claiming a 128 MB image.
+    // A few kilobytes claiming a 128 MB image, and one of 4 GB.
     huge.setCard("ZNAXIS1", "1048576");
     huge.setCard("ZTILE1", "1048576");
+    TileFile huger = huge;
+    huger.setCard("ZNAXIS1", "33554432");
+    huger.setCard("ZTILE1", "33554432");
     // A flat mask packs tighter than any sky; past the bound it is refused for every codec.
     TileFile hugeMask = TileCompressedFits(16, cols, rows, v, "PLIO_1", 64, 1);
     hugeMask.setCard("ZNAXIS1", "1048576");
@@ -445,4 +448,8 @@ TEST_F(Formats, HostileTilesEndInSecondsAndLeaveNothingBehind) {
             Rejected(name).rfind("Format non supporté.Image compressée illisible (taille ", 0), 0u)
             << name;
     EXPECT_EQ(Rejected("late.fz").rfind("Format non supporté.Image compressée illisible", 0), 0u);
+    WriteFile(dir.file("huger.fz"), huger.bytes);
+    EXPECT_EQ(Rejected("huger.fz"),
+              "Format non supporté.Image trop grande : 33554432 x 64 pixels "
+              "(4294967296 octets, au plus 2147483648)");
 }

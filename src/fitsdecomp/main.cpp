@@ -39,7 +39,10 @@
 
 namespace {
 
+// The most input it takes, and the largest image: the image is sent as it is decompressed,
+// never held whole.
 constexpr std::uint64_t kMaxBytes = std::uint64_t{1} << 30;
+constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 31;
 
 bool WriteAll(const char* p, std::size_t n) {
     while (n > 0) {
@@ -66,9 +69,9 @@ bool Limit(int resource, rlim_t soft, rlim_t hard) {
     return setrlimit(resource, &r) == 0;
 }
 
-// Memory and time follow the work: the input, the image and what cfitsio needs beside them
-// for a tile (a few copies of one at most), never more than 1 GB; a second of processor time
-// per 16 MB, at least two.
+// Memory and time follow the work: the input, and what cfitsio needs beside it for a tile
+// (a few copies of one at most, counted as a few copies of the image: a tile may be the
+// whole image), never more than 1 GB; a second of processor time per 16 MB, at least two.
 bool SetLimits(std::uint64_t inputBytes, std::uint64_t imageBytes) {
     const std::uint64_t work = inputBytes + 3 * imageBytes;
     const rlim_t cpu = static_cast<rlim_t>(2 + work / (std::uint64_t{16} << 20));
@@ -183,7 +186,7 @@ int Decompress(void* input, std::size_t inputBytes, int hdu, std::uint64_t image
     fits_get_img_param(f, 999, &bitpix, &naxis, naxes, &status);
     std::uint64_t pixelCount = 1;
     for (int i = 0; status == 0 && i < naxis; ++i) {
-        if (naxes[i] < 1 || pixelCount > kMaxBytes / static_cast<std::uint64_t>(naxes[i]))
+        if (naxes[i] < 1 || pixelCount > kMaxImageBytes / static_cast<std::uint64_t>(naxes[i]))
             status = BAD_NAXES;
         else
             pixelCount *= static_cast<std::uint64_t>(naxes[i]);
@@ -261,7 +264,7 @@ int main(int argc, char** argv) {
         !ParseNumber(argv[3], inputBytes) || !ParseNumber(argv[4], imageBytes))
         return 2;
     if (static_cast<std::uint64_t>(getppid()) != parent) return 3;
-    if (hdu < 1 || hdu > 1000 || inputBytes > kMaxBytes || imageBytes > kMaxBytes ||
+    if (hdu < 1 || hdu > 1000 || inputBytes > kMaxBytes || imageBytes > kMaxImageBytes ||
         inputBytes % 2880 != 0)
         return 2;
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);

@@ -265,8 +265,9 @@ bool ListGzipFits(const std::string& path, HeaderText& text, std::string& errorT
 
 namespace {
 
-// The decompressed image is held in memory whole: no larger than this.
-constexpr std::int64_t kMaxImageBytes = std::int64_t{1} << 29;
+// The decompressed image, all its planes, is no larger than this: the helper decompresses
+// all of them, and the reader holds the plane shown (which must also fit in memory).
+constexpr std::int64_t kMaxImageBytes = std::int64_t{1} << 31;
 // Nor may the compressed table be.
 constexpr std::int64_t kMaxTableBytes = std::int64_t{1} << 30;
 // The helper sends the values in bands of about this many bytes.
@@ -307,21 +308,24 @@ std::string CheckTileHeader(const ImageExtension& ext, TileClaim& claim) {
         return "Mot clé \"ZBITPIX\" ?";
     if (!znaxis || *znaxis < 2 || *znaxis > 999) return "Mot clé \"ZNAXIS\" ?";
     std::int64_t pixels = 1, tiles = 1, tilePixels = 1;
+    std::string size;  // "W x H", planes after
     for (int i = 1; i <= *znaxis; ++i) {
         const auto n = CardInteger(c, "ZNAXIS" + DecimalText(i));
         if (!n || *n < 1) return "Mot clé \"ZNAXIS" + DecimalText(i) + "\" ?";
         const auto tile = CardInteger(c, "ZTILE" + DecimalText(i)).value_or(i == 1 ? *n : 1);
         // A tile larger than the image would only make cfitsio allocate for it.
         if (tile < 1 || tile > *n) return "Mot clé \"ZTILE" + DecimalText(i) + "\" ?";
+        size += (i > 1 ? " x " : "") + DecimalText(*n);
         if (!MultiplyFits(pixels, *n, pixels) ||
             !MultiplyFits(tiles, (*n + tile - 1) / tile, tiles) ||
             !MultiplyFits(tilePixels, tile, tilePixels))
             return tooLarge;
     }
     claim.valueBytes = static_cast<int>(std::abs(*zbitpix) / 8);
-    if (!MultiplyFits(pixels, claim.valueBytes, claim.imageBytes) ||
-        claim.imageBytes > kMaxImageBytes)
-        return tooLarge;
+    if (!MultiplyFits(pixels, claim.valueBytes, claim.imageBytes)) return tooLarge;
+    if (claim.imageBytes > kMaxImageBytes)
+        return "Image trop grande : " + size + " pixels (" + DecimalText(claim.imageBytes) +
+               " octets, au plus " + DecimalText(kMaxImageBytes) + ")";
     claim.tileBytes = tilePixels * claim.valueBytes;
     // One table row per tile.
     if (CardInteger(c, "NAXIS2").value_or(-1) != tiles) return "Mot clé \"NAXIS2\" ?";
