@@ -9,6 +9,19 @@
 #include <sys/mman.h>
 #endif
 
+// Under the address sanitizer every block comes from the allocator, whose bounds it watches.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PELORIN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define PELORIN_ADDRESS_SANITIZER 1
+#endif
+#if defined(__linux__) && !defined(PELORIN_ADDRESS_SANITIZER)
+#define PELORIN_MAP_LARGE_BLOCKS 1
+#endif
+
 namespace pelorin::detail {
 
 namespace {
@@ -27,7 +40,7 @@ void* AllocateLargeBlock(std::size_t bytes) {
         return p;
     }
     const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-#ifdef __linux__
+#ifdef PELORIN_MAP_LARGE_BLOCKS
     // Mapped with a huge page of room, then trimmed to a block on a 2 MB boundary.
     if (rounded > std::numeric_limits<std::size_t>::max() - kHugePage) throw std::bad_alloc();
     void* mapped = mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
@@ -39,20 +52,20 @@ void* AllocateLargeBlock(std::size_t bytes) {
     const std::size_t tail = kHugePage - (aligned - start);
     if (tail > 0) munmap(reinterpret_cast<void*>(aligned + rounded), tail);
     void* p = reinterpret_cast<void*>(aligned);
-#ifdef MADV_HUGEPAGE
-    // Only advice: without huge pages the block works the same, in small pages.
-    madvise(p, rounded, MADV_HUGEPAGE);
-#endif
 #else
     void* p = std::aligned_alloc(kHugePage, rounded);
     if (!p) throw std::bad_alloc();
+#endif
+#ifdef MADV_HUGEPAGE
+    // Only advice: without huge pages the block works the same, in small pages.
+    madvise(p, rounded, MADV_HUGEPAGE);
 #endif
     return p;
 }
 
 void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
     if (!block) return;
-#ifdef __linux__
+#ifdef PELORIN_MAP_LARGE_BLOCKS
     if (bytes == 0) bytes = 1;
     if (bytes >= 2 * kHugePage) {
         munmap(block, (bytes + kHugePage - 1) / kHugePage * kHugePage);
