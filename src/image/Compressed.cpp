@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -273,21 +272,6 @@ constexpr std::int64_t kMaxTableBytes = std::int64_t{1} << 30;
 // The helper sends the values in bands of about this many bytes.
 constexpr std::int64_t kHelperBandBytes = std::int64_t{4} << 20;
 
-std::optional<std::int64_t> CardInteger(const CardList& cards, const std::string& keyword) {
-    for (const std::string& c : cards) {
-        const CardParts parts = SplitCard(c);
-        if (parts.keyword != keyword) continue;
-        std::int64_t v = 0;
-        const char* first = parts.value.data();
-        const char* last = first + parts.value.size();
-        if (first != last && *first == '+') ++first;
-        const auto [ptr, ec] = std::from_chars(first, last, v);
-        if (ec != std::errc() || ptr != last) return std::nullopt;
-        return v;
-    }
-    return std::nullopt;
-}
-
 // What a tile-compressed image claims: its bytes, those of its largest tile, and the bytes
 // of one value.
 struct TileClaim {
@@ -299,7 +283,7 @@ struct TileClaim {
 // The header must describe an image cfitsio can rebuild within the limits, from a table
 // that the data unit holds whole: checked here, since cfitsio trusts what it is given.
 std::string CheckTileHeader(const ImageExtension& ext, TileClaim& claim) {
-    const CardList& c = ext.cards;
+    const HeaderCards& c = ext.header;
     const std::string tooLarge = "Mot clé \"ZNAXISn\" trop grand";
     const auto zbitpix = CardInteger(c, "ZBITPIX");
     const auto znaxis = CardInteger(c, "ZNAXIS");
@@ -373,41 +357,36 @@ bool IsTableKeyword(std::string_view key) {
 
 }  // namespace
 
-CardList ImageCardsFromTable(const CardList& table) {
-    auto find = [&table](std::string_view key) -> const std::string* {
-        for (const std::string& c : table)
-            if (SplitCard(c).keyword == key) return &c;
-        return nullptr;
+HeaderCards ImageCardsFromTable(const HeaderCards& table) {
+    auto renamed = [](const HeaderCard& card, std::string_view keyword) {
+        return ParseCard(Renamed(card.text, keyword));
     };
-    auto padded = [](std::string card) {
-        card.resize(80, ' ');
-        return card;
-    };
-    CardList image;
-    const std::string* tension = find("ZTENSION");
-    image.push_back(tension ? Renamed(*tension, "XTENSION") : padded("XTENSION= 'IMAGE   '"));
-    if (const std::string* c = find("ZBITPIX")) image.push_back(Renamed(*c, "BITPIX"));
+    HeaderCards image;
+    const HeaderCard* tension = FindCard(table, "ZTENSION");
+    image.push_back(tension ? renamed(*tension, "XTENSION") : ParseCard("XTENSION= 'IMAGE   '"));
+    if (const HeaderCard* c = FindCard(table, "ZBITPIX")) image.push_back(renamed(*c, "BITPIX"));
     const auto axes = CardInteger(table, "ZNAXIS");
-    if (const std::string* c = find("ZNAXIS")) image.push_back(Renamed(*c, "NAXIS"));
+    if (const HeaderCard* c = FindCard(table, "ZNAXIS")) image.push_back(renamed(*c, "NAXIS"));
     for (std::int64_t i = 1; axes && i <= *axes && i <= 999; ++i)
-        if (const std::string* c = find("ZNAXIS" + DecimalText(i)))
-            image.push_back(Renamed(*c, "NAXIS" + DecimalText(i)));
-    const std::string* pcount = find("ZPCOUNT");
-    const std::string* gcount = find("ZGCOUNT");
-    image.push_back(pcount ? Renamed(*pcount, "PCOUNT") : padded("PCOUNT  =                    0"));
-    image.push_back(gcount ? Renamed(*gcount, "GCOUNT") : padded("GCOUNT  =                    1"));
-    for (const std::string& c : table) {
-        const std::string_view key = SplitCard(c).keyword;
-        if (IsTableKeyword(key)) continue;
+        if (const HeaderCard* c = FindCard(table, "ZNAXIS" + DecimalText(i)))
+            image.push_back(renamed(*c, "NAXIS" + DecimalText(i)));
+    const HeaderCard* pcount = FindCard(table, "ZPCOUNT");
+    const HeaderCard* gcount = FindCard(table, "ZGCOUNT");
+    image.push_back(pcount ? renamed(*pcount, "PCOUNT")
+                           : ParseCard("PCOUNT  =                    0"));
+    image.push_back(gcount ? renamed(*gcount, "GCOUNT")
+                           : ParseCard("GCOUNT  =                    1"));
+    for (const HeaderCard& c : table) {
+        if (IsTableKeyword(c.keyword)) continue;
         // The name cfitsio gives every compressed table, not the image's.
-        if (key == "EXTNAME" && SplitCard(c).value.starts_with("'COMPRESSED_IMAGE")) continue;
+        if (c.keyword == "EXTNAME" && c.value.starts_with("'COMPRESSED_IMAGE")) continue;
         image.push_back(c);
     }
     // An integer image keeps its undefined value; for reals it only marked undefined values
     // in the quantised tiles, which come back as NaN.
-    const std::string* zblank = find("ZBLANK");
-    if (zblank && CardInteger(table, "ZBITPIX").value_or(0) > 0 && !find("BLANK"))
-        image.push_back(Renamed(*zblank, "BLANK"));
+    const HeaderCard* zblank = FindCard(table, "ZBLANK");
+    if (zblank && CardInteger(table, "ZBITPIX").value_or(0) > 0 && !FindCard(table, "BLANK"))
+        image.push_back(renamed(*zblank, "BLANK"));
     return image;
 }
 
@@ -450,7 +429,7 @@ std::int64_t ElementBytes(char code) {
 std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>& file,
                              const TileClaim& claim) {
     const std::string bad = "Image compressée illisible (table des tuiles)";
-    const CardList& c = ext.cards;
+    const HeaderCards& c = ext.header;
     const std::int64_t rowBytes = CardInteger(c, "NAXIS1").value_or(-1);
     const std::int64_t rows = CardInteger(c, "NAXIS2").value_or(-1);
     const std::int64_t fields = CardInteger(c, "TFIELDS").value_or(-1);
@@ -469,11 +448,8 @@ std::string CheckDescriptors(const ImageExtension& ext, const std::vector<char>&
     std::vector<Column> arrays;
     std::int64_t offset = 0;
     for (int i = 1; i <= fields; ++i) {
-        std::string form;
-        for (const std::string& card : c) {
-            const CardParts parts = SplitCard(card);
-            if (parts.keyword == "TFORM" + DecimalText(i)) form = std::string(parts.value);
-        }
+        const HeaderCard* formCard = FindCard(c, "TFORM" + DecimalText(i));
+        std::string form = formCard ? formCard->value : std::string();
         std::erase(form, '\'');
         std::size_t at = 0;
         std::int64_t repeat = 0;

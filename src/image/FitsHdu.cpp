@@ -144,9 +144,6 @@ bool LocateImage(std::istream& in, ImageExtension& found) {
         if (bytes < 0) return false;
         bool tiles = false;
         if (IsImageExtension(cards, tiles)) {
-            found.cards.reserve(cards.size());
-            for (const HeaderCard& c : cards)
-                found.cards.push_back(c.text);
             found.header = std::move(cards);
             found.hdu = hdu;
             found.dataStart = at;
@@ -187,11 +184,7 @@ std::istream* OpenImageExtension(std::istream& file, ImageState& image, WcsInfo&
             return nullptr;
         }
         // The image's own header and its values stand in for the table.
-        ext.cards = ImageCardsFromTable(ext.cards);
-        ext.header.clear();
-        ext.header.reserve(ext.cards.size());
-        for (const std::string& c : ext.cards)
-            ext.header.push_back(ParseCard(c));
+        ext.header = ImageCardsFromTable(ext.header);
         ext.dataStart = 0;
     }
     const std::int64_t dataStart = ext.dataStart;
@@ -229,8 +222,9 @@ void PutExtensionListingFirst(std::istream& file, HeaderText& text) {
     // The image's own header is what the viewer wants to read first; the primary header
     // follows, both without the blank cards that pad their last block.
     HeaderText listing;
-    listing.reserve(ext.cards.size() + 2 + primaryLines);
-    listing.insert(listing.end(), ext.cards.begin(), ext.cards.end());
+    listing.reserve(ext.header.size() + 2 + primaryLines);
+    for (const HeaderCard& c : ext.header)
+        listing.push_back(c.text);
     listing.push_back(std::string("END").append(kCardSize - 3, ' '));
     listing.emplace_back(kExtensionSeparator);
     listing.insert(listing.end(), text.begin(),

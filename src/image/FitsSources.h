@@ -20,9 +20,6 @@ namespace pelorin::detail {
 
 // ---- Header data units ----
 
-// The header cards of one HDU as text, 80 bytes each, up to and without END.
-using CardList = std::vector<std::string>;
-
 // Bytes of the data unit a header describes (BITPIX, NAXIS, NAXISn, PCOUNT, GCOUNT), not
 // rounded to blocks; -1 when the numbers are missing, negative or their product overflows.
 std::int64_t DataUnitBytes(const HeaderCards& cards);
@@ -41,7 +38,6 @@ inline constexpr std::int64_t kMaxWalkedHeaderBlocks = 10000;
 struct ImageExtension {
     HeaderCards primary;         // the primary header
     HeaderCards header;          // the extension's own header
-    CardList cards;              // the same extension header, each card's text
     int hdu = 0;                 // 0 for the primary, 1 for the first extension...
     std::int64_t dataStart = 0;  // byte position of its data unit
     std::int64_t dataBytes = 0;  // size of that data unit
@@ -127,6 +123,6 @@ struct TileValuesFailure : std::runtime_error {
 // compression convention says: XTENSION, BITPIX, NAXIS, NAXISn, PCOUNT and GCOUNT from their
 // Z-keywords, BLANK from ZBLANK for integers, the table's own keywords and those of the
 // compression left out, every other card (scaling, world coordinates...) kept in its order.
-CardList ImageCardsFromTable(const CardList& table);
+HeaderCards ImageCardsFromTable(const HeaderCards& table);
 
 }  // namespace pelorin::detail

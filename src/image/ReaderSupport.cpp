@@ -59,11 +59,6 @@ std::string DamagedPlaneMessage(std::int64_t width, std::int64_t height, std::in
            " octets, le fichier n'en contient pas la moitié";
 }
 
-CardParts SplitCard(std::string_view card) {
-    const CardTexts t = SplitCardText(card);
-    return CardParts{t.keyword, t.value};
-}
-
 namespace {
 
 std::string FixedText(const std::uint8_t* b, std::size_t width) {

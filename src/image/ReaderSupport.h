@@ -36,13 +36,6 @@ std::int64_t ReadSome(std::istream& in, std::uint8_t* into, std::int64_t count);
 // Decimal text of an integer, independent of any locale.
 std::string DecimalText(std::int64_t v);
 
-// A header card split by the program's rule (see image/HeaderCards.h), as views into it.
-struct CardParts {
-    std::string_view keyword;
-    std::string_view value;
-};
-CardParts SplitCard(std::string_view card);
-
 // a * b when the product fits a non-negative 64-bit integer (both factors non-negative).
 inline bool MultiplyFits(std::int64_t a, std::int64_t b, std::int64_t& product) {
     if (a < 0 || b < 0) return false;
