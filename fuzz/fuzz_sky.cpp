@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t height = numbers[4];
 
     WcsInfo w;
-    w.headerCards.assign(reinterpret_cast<const char*>(data) + head, size - head);
-    const CelestialWcs sky(w.headerCards, z.cols, height);
+    const CelestialWcs sky(std::string(reinterpret_cast<const char*>(data) + head, size - head),
+                           z.cols, height);
     ComputeSkyPosition(w, sky, z, height);
     const std::string suffix = SkySuffix(w);
     if (w.fieldWidth != 0) {

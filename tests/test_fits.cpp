@@ -827,11 +827,11 @@ TEST(FitsCards, HeaderReturnsBlankAndResetsEverythingEachRead) {
     FitsHeaderInfo info = ReadFitsHeader(first, r.image, r.wcs, r.zoom, r.words);
     EXPECT_EQ(info.blank, 3);
     EXPECT_TRUE(r.wcs.hasCdelt);
-    EXPECT_NE(r.wcs.headerCards.find("CTYPE1  = 'RA---TAN'"), std::string::npos);
+    ASSERT_NE(FindCard(r.image.cards, "CTYPE1"), nullptr);
     std::istringstream second(Text(FitsFile(Basic(16, 1, 1), {})));
     info = ReadFitsHeader(second, r.image, r.wcs, r.zoom, r.words);
     EXPECT_EQ(info.blank, 0);
-    EXPECT_EQ(r.wcs.headerCards.find("CTYPE1"), std::string::npos);
+    EXPECT_EQ(FindCard(r.image.cards, "CTYPE1"), nullptr);
     EXPECT_EQ(r.wcs.cdelt1, 0);
     EXPECT_FALSE(r.wcs.hasCdelt);
     EXPECT_EQ(r.image.bitpix, 16);

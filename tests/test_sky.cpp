@@ -54,9 +54,8 @@ ZoomWindow Window(int colStart, int cols, int rowStart, int rows) {
 
 WcsInfo Computed(const Cards& cards, const ZoomWindow& z, int width = 512, int height = 512) {
     WcsInfo w;
-    w.headerCards = Header(cards);
     w.fieldWidth = 1;  // left over from an earlier window
-    ComputeSkyPosition(w, z, width, height);
+    ComputeSkyPosition(w, CelestialWcs(Header(cards), width, height), z, height);
     return w;
 }
 
@@ -202,7 +201,7 @@ TEST(SkyPosition, HeadersWithoutATrustworthySystemShowNothing) {
         const WcsInfo w = Computed(c.cards, Window(0, 512, 0, 512));
         EXPECT_EQ(w.fieldWidth, 0) << c.what;
         EXPECT_EQ(SkySuffix(w), "") << c.what;
-        EXPECT_EQ(PixelSkyText(CelestialWcs(w.headerCards, 512, 512), 512, 0, 0), "") << c.what;
+        EXPECT_EQ(PixelSkyText(CelestialWcs(Header(c.cards), 512, 512), 512, 0, 0), "") << c.what;
     }
 }
 
@@ -214,18 +213,22 @@ TEST(SkyPosition, MalformedCardsAreMendedOrLeftOut) {
     };
     const ZoomWindow whole = Window(0, 512, 0, 512);
     WcsInfo sip;
-    sip.headerCards = test::Card("CTYPE1", "'RA---TAN-SIP'") + raw("B_0_2   =1e-5") +
-                      raw("A_0_2   = 1e-5 x") + raw("CTYPE2  = 'DEC--TAN") + test::Card("END", "");
-    ComputeSkyPosition(sip, whole, 512, 512);
+    sip.fieldWidth = 1;
+    ComputeSkyPosition(sip,
+                       CelestialWcs(test::Card("CTYPE1", "'RA---TAN-SIP'") + raw("B_0_2   =1e-5") +
+                                        raw("A_0_2   = 1e-5 x") + raw("CTYPE2  = 'DEC--TAN") +
+                                        test::Card("END", ""),
+                                    512, 512),
+                       whole, 512);
     EXPECT_EQ(sip.fieldWidth, 0);
 
     // A value right after "=" is still read.
     Cards cards = CdCards({{"RADESYS", "'FK5'"}});
     cards.erase(cards.begin() + 5);  // CRPIX1
+    std::string text = Header(cards);
+    text.insert(text.size() - 80, raw("CRPIX1  =256.5"));
     WcsInfo mended;
-    mended.headerCards = Header(cards);
-    mended.headerCards.insert(mended.headerCards.size() - 80, raw("CRPIX1  =256.5"));
-    ComputeSkyPosition(mended, whole, 512, 512);
+    ComputeSkyPosition(mended, CelestialWcs(text, 512, 512), whole, 512);
     EXPECT_LT(Arcsec({mended.centreRa, mended.centreDec}, 10.0, 30.0), 1e-6);
 }
 

@@ -184,7 +184,6 @@ void ResetHeaderValues(ImageState& image, WcsInfo& wcs) {
     image.bscale = 1;
     wcs.cdelt1 = wcs.cdelt2 = 0;
     wcs.hasCdelt = false;
-    wcs.headerCards.clear();
 }
 
 using detail::PlaneStats;
@@ -400,8 +399,6 @@ FitsHeaderInfo ReadFitsHeader(std::istream& file, ImageState& image, WcsInfo& wc
         read.info.dataOffset = blocks * kBlockSize;
         const char* text = reinterpret_cast<const char*>(block.data());
         for (int i = 0; i < kCardsPerBlock; ++i) {
-            // WCSLIB reads the header as its cards' text, END included.
-            if (!read.end) wcs.headerCards.append(text + i * kCardSize, kCardSize);
             HeaderCard card = ParseCard(std::string_view(text + i * kCardSize, kCardSize));
             const bool accepted = read.apply(card);
             if (!endSeen) {

@@ -161,9 +161,6 @@ struct WcsInfo {
     double centreRa = 0;
     double centreDec = 0;
     double fieldWidth = 0;  // 0: no sky position to show
-    // The image's header as read, 80-character cards one after the other up to END, for the
-    // world-coordinate library.
-    std::string headerCards;
 };
 
 // The lines of the header view, one per card or field, as raw bytes of the file.

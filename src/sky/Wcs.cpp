@@ -281,8 +281,7 @@ CelestialWcs::~CelestialWcs() = default;
 CelestialWcs::CelestialWcs(const CelestialWcs&) = default;
 CelestialWcs& CelestialWcs::operator=(const CelestialWcs&) = default;
 
-CelestialWcs::CelestialWcs(const std::string& cards, int width, int height)
-    : cards_(cards), width_(width), height_(height) {
+CelestialWcs::CelestialWcs(const std::string& cards, int width, int height) {
     const int records = static_cast<int>(cards.size() / 80);
     if (records == 0) return;
     // WCSLIB reads a writable copy; it never keeps it.
@@ -311,10 +310,6 @@ CelestialWcs::CelestialWcs(const std::string& cards, int width, int height)
     if (w.lng < 0 || w.lat < 0 || w.lng > 1 || w.lat > 1) return;
     if (!FrameOf(w, impl->frame, impl->equinox)) return;
     impl_ = std::move(impl);
-}
-
-bool CelestialWcs::readFrom(const std::string& cards, int width, int height) const {
-    return width == width_ && height == height_ && cards == cards_;
 }
 
 char CelestialWcs::projection() const {
@@ -396,11 +391,6 @@ void ComputeSkyPosition(WcsInfo& wcs, const CelestialWcs& sky, const ZoomWindow&
     wcs.centreRa = centre->raHours;
     wcs.centreDec = centre->decDegrees;
     wcs.fieldWidth = width;
-}
-
-void ComputeSkyPosition(WcsInfo& wcs, const ZoomWindow& zoom, int imageWidth, int imageHeight) {
-    ComputeSkyPosition(wcs, CelestialWcs(wcs.headerCards, imageWidth, imageHeight), zoom,
-                       imageHeight);
 }
 
 std::string SkySuffix(const WcsInfo& wcs) {

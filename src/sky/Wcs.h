@@ -36,8 +36,6 @@ class CelestialWcs {
     CelestialWcs& operator=(const CelestialWcs&);
 
     bool valid() const { return impl_ != nullptr; }
-    // What it was read from, so that a holder can tell whether it still describes an image.
-    bool readFrom(const std::string& cards, int width, int height) const;
     // The caption's letter for the projection: 'T' (TAN), 'S' (SIN), 'C' (CAR), 'A' else.
     char projection() const;
     // The FK5 J2000 position of a FITS pixel position (1-based, y up: pixel (1, 1) is the
@@ -47,19 +45,14 @@ class CelestialWcs {
   private:
     struct Impl;
     std::shared_ptr<Impl> impl_;
-    std::string cards_;
-    int width_ = 0;
-    int height_ = 0;
 };
 
-// Sky position of the centre of the zoom window and width of the window, from
-// wcs.headerCards: sets wcs.projection, centreRa, centreDec and fieldWidth (0: nothing to
+// Sky position of the centre of the zoom window and width of the window in the system
+// `sky`: sets wcs.projection, centreRa, centreDec and fieldWidth (0: nothing to
 // show). The centre is the middle of the window's edge pixels, the width the angle between
 // the middles of its left and right edges; rows count down from the top of the image.
 void ComputeSkyPosition(WcsInfo& wcs, const CelestialWcs& sky, const ZoomWindow& zoom,
                         int imageHeight);
-// The same, reading the header cards of wcs for this one call.
-void ComputeSkyPosition(WcsInfo& wcs, const ZoomWindow& zoom, int imageWidth, int imageHeight);
 
 // The end of the status caption: " T ar: 10h00m00.1s de:+29°59'59\" l:+00°15'22\"", or ""
 // when fieldWidth is 0.

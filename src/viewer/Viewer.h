@@ -85,7 +85,7 @@ class Viewer {
     ImageState image;
     ZoomWindow zoom;
     WcsInfo wcs;
-    CelestialWcs sky;  // the coordinate system of wcs.headerCards, read again when they change
+    CelestialWcs sky;  // the celestial system of the image shown, read from its cards at load
     DisplayLevels levels;
     LutTable lut{};  // the palette as last built
     IttTable itt{};

@@ -7,6 +7,7 @@
 #include "base/NumberText.h"
 #include "base/Paths.h"
 #include "image/FileKinds.h"
+#include "image/HeaderCards.h"
 #include "image/Readers.h"
 #include "process/PictureImport.h"
 #include "process/PictureLimits.h"
@@ -110,7 +111,7 @@ void Viewer::loadSelectedFile() {
     image.planeCount = 1;
     wcs.projection = '-';
     image.errorText.clear();
-    wcs.headerCards.clear();
+    sky = CelestialWcs();
     image.pictureShown = false;
     zoom.flipHorizontal = false;
     zoom.flipVertical = false;
@@ -139,6 +140,9 @@ void Viewer::loadSelectedFile() {
         }
 
         if (image.height > 0 && image.width > 0) {
+            // The image's celestial system, read once for every window shown of it.
+            if (!image.cards.empty())
+                sky = CelestialWcs(HeaderString(image.cards), image.width, image.height);
             showLoadedImage();
         } else if (!image.pictureShown) {
             showUnsupportedFormat();

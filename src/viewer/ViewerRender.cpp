@@ -44,8 +44,6 @@ void Viewer::renderDisplay() {
     // A picture shown in its own colours has no pixel data, and a window that does not
     // fit the arrays (nothing loaded) must never be read.
     if (image.pictureShown || !windowInsideImage()) return;
-    if (!sky.readFrom(wcs.headerCards, image.width, image.height))
-        sky = CelestialWcs(wcs.headerCards, image.width, image.height);
     ComputeSkyPosition(wcs, sky, zoom, image.height);
     controls.status = imageCaption();
     renderWindow();
