@@ -430,9 +430,10 @@ extern "C" void EndOnSignal(int signalNumber) {
 
 int main(int argc, char** argv) {
     const std::time_t started = std::time(nullptr);
-    // A batch loads one image after another, mostly of the same size: keep freed image
-    // blocks in the heap for the next load instead of handing them back to the system and
-    // faulting fresh pages in again for every file.
+    // A batch loads one image after another, mostly of the same size: keep the freed buffers
+    // of a file (a PNG's rows and bytes, a compressed file read whole) in the heap for the
+    // next one instead of handing them back and faulting fresh pages in again. Pixel arrays
+    // and bitmaps are mapped on their own and go back at once (base/LargeBlock).
     mallopt(M_MMAP_THRESHOLD, 256 << 20);
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
     // Each heap keeps the blocks freed in it: a heap per worker would keep a file's worth of
