@@ -491,7 +491,7 @@ void ReadFitsData(std::istream& file, ImageState& image, const FitsHeaderInfo& i
         return;
     }
     // A large plane of which the file holds less than half is damage, not an image.
-    if (detail::IsLargePlane(pixelCount, bytes) &&
+    if (IsLargePlane(pixelCount, bytes) &&
         (bytesInFile >= 0 ? bytesInFile < planeBytes / 2 : !StreamReaches(file, planeBytes / 2))) {
         image.errorText = detail::DamagedPlaneMessage(layout.width, layout.height, planeBytes);
         image.height = 0;

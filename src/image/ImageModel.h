@@ -283,6 +283,19 @@ void KeepPixelsAsSource(ImageState& image);
 void EnsureSourcePixels(ImageState& image);
 void SaveSourceStatistics(ImageState& image);
 
+// What a plane of `pixels` values costs once shown: its values, their unfiltered copy kept
+// while a filter is on, the 8-bit rendering and the written bitmap.
+inline long double PlaneMemory(std::int64_t pixels, int valueBytes) {
+    return static_cast<long double>(pixels) * (2 * valueBytes + 2);
+}
+// A plane that would cost more than this much memory must be held at least half by the
+// file; otherwise it is damage, refused before memory is taken for what the file does not
+// hold.
+inline constexpr std::int64_t kLargePlaneBytes = std::int64_t{64} << 20;
+inline bool IsLargePlane(std::int64_t pixels, int valueBytes) {
+    return PlaneMemory(pixels, valueBytes) > kLargePlaneBytes;
+}
+
 // Why an image of width x height values of `valueBytes` bytes cannot be held: its values and
 // the 8-bit rendering of the whole would not fit the machine's memory, or its rendering
 // would not fit a BMP file. Empty when it can be held; with `failed`, the message of an

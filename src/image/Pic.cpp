@@ -91,7 +91,7 @@ void ReadPicImage(std::istream& file, ImageState& image) {
     std::string refusal = ImageSizeRefusal(cols, rows, layout.valueBytes);
     const std::int64_t planeBytes = layout.height * layout.width * layout.valueBytes;
     // A large plane of which the file holds less than half is damage, not an image.
-    if (refusal.empty() && detail::IsLargePlane(layout.height * layout.width, layout.valueBytes) &&
+    if (refusal.empty() && IsLargePlane(layout.height * layout.width, layout.valueBytes) &&
         bytesInFile < planeBytes / 2)
         refusal = detail::DamagedPlaneMessage(cols, rows, planeBytes);
     if (!refusal.empty()) {

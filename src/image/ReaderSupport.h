@@ -44,18 +44,6 @@ inline bool MultiplyFits(std::int64_t a, std::int64_t b, std::int64_t& product) 
     return true;
 }
 
-// What a plane of `pixels` values costs once shown: its values, their unfiltered copy kept
-// while a filter is on, the 8-bit rendering and the written bitmap.
-inline long double PlaneMemory(std::int64_t pixels, int valueBytes) {
-    return static_cast<long double>(pixels) * (2 * valueBytes + 2);
-}
-// A plane that would cost more than this much memory must be held at least half by the
-// file; otherwise it is damage, refused before memory is taken for what the file does not
-// hold.
-inline constexpr std::int64_t kLargePlaneBytes = std::int64_t{64} << 20;
-inline bool IsLargePlane(std::int64_t pixels, int valueBytes) {
-    return PlaneMemory(pixels, valueBytes) > kLargePlaneBytes;
-}
 // The message for such a plane of width x height values taking planeBytes in the file.
 std::string DamagedPlaneMessage(std::int64_t width, std::int64_t height, std::int64_t planeBytes);
 

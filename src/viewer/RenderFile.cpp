@@ -106,10 +106,13 @@ Claim FitsClaim(const std::string& path) {
         return {};
     const auto pixels = static_cast<std::uint64_t>(n1) * static_cast<std::uint64_t>(n2);
     const auto bytes = static_cast<std::uint64_t>(std::llabs(bitpix) / 8);
-    // A file holding less than half of its plane is refused before anything is allocated.
+    // A large plane of which the file holds less than half is refused before anything is
+    // allocated.
     std::error_code ec;
     const std::uint64_t fileSize = fs::file_size(path, ec);
-    if (ec || fileSize < pixels * bytes / 2) return {};
+    if (ec || (IsLargePlane(static_cast<std::int64_t>(pixels), static_cast<int>(bytes)) &&
+               fileSize < pixels * bytes / 2))
+        return {};
     return {pixels, bytes};
 }
 
