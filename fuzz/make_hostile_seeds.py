@@ -23,7 +23,8 @@ def write(folder, name, data):
 tiny = [("DATAMIN", 0), ("DATAMAX", "1E-310")]
 # Thresholds a subnormal apart: the render's level estimate was NaN, cast to an index.
 for bitpix, kind in ((32, "32"), (64, "64"), (-32, "r32")):
-    write("fits", f"hostile_datamax_subnormal_{kind}.fits", image(bitpix, 4, 1, [0, 1, 2, 3], tiny))
+    write("fits", f"hostile_datamax_subnormal_{kind}.fits",
+          image(bitpix, 4, 1, [0, 1, 2, 3], tiny))
 write("fits", "hostile_subnormal_r64.fits", image(-64, 2, 1, [0.0, 1e-310]))
 write("fits", "hostile_extreme_r64.fits",
       image(-64, 8, 8, [1.797e308, -1.797e308, 4.9e-324, 0.0] * 16))
