@@ -121,8 +121,9 @@ def build(folder):
 
 
 def expected_stored(path, plane):
-    """What our reader must hold: astropy's stored values, BLANK and NaN as 0, and reals whose
-    first byte in the file would be 0x7F or 0xFF as 0."""
+    """What our reader must hold: (width, height, BITPIX, BZERO, BSCALE) and astropy's stored
+    values, BLANK and NaN as 0, and reals whose first byte in the file would be 0x7F or 0xFF
+    as 0."""
     with fits.open(path, do_not_scale_image_data=True, disable_image_compression=False) as f:
         hdu = f[1]
         data = np.asarray(hdu.data)
@@ -138,17 +139,19 @@ def expected_stored(path, plane):
         flat = np.where(np.isnan(flat) | (first == 0x7F) | (first == 0xFF), 0, flat)
     elif blank is not None:
         flat = np.where(flat == blank, 0, flat)
-    return data.shape[-1], data.shape[-2], bitpix, float(bzero), float(bscale), flat
+    return (data.shape[-1], data.shape[-2], bitpix, float(bzero), float(bscale)), \
+        flat.astype(np.float64)
 
 
 def ours(tool, path, plane):
+    """The same as expected_stored() from our reader, or None and why it failed."""
     out = subprocess.run([tool, path, str(plane)], capture_output=True, text=True, timeout=120)
     lines = out.stdout.splitlines()
     if out.returncode != 0 or not lines or lines[0].startswith(("refused", "error")):
         return None, (lines[0] if lines else out.stderr)
     head = lines[0].split()
-    return (int(head[0]), int(head[1]), int(head[2]), float(head[3]), float(head[4]),
-            np.array([float(v) for v in lines[1:]])), ""
+    return (tuple(map(int, head[:3])) + tuple(map(float, head[3:5])),
+            np.array([float(v) for v in lines[1:]]))
 
 
 def convert(converter, palettes, dest, *files, jobs=1):
@@ -161,10 +164,7 @@ def convert(converter, palettes, dest, *files, jobs=1):
 
 def bmp(dest, name):
     path = os.path.join(dest, os.path.splitext(name)[0] + ".bmp")
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        return f.read()
+    return open(path, "rb").read() if os.path.exists(path) else None
 
 
 def converter_checks(converter, palettes, folder):
@@ -235,20 +235,15 @@ def main():
         for name in names:
             path = os.path.join(folder, name)
             plane = 2 if "cube" in name else 1
-            got, why = ours(tool, path, plane)
-            if got is None:
-                failures.append(f"{name}: not read ({why})")
-                continue
-            w, h, bitpix, bzero, bscale, flat = expected_stored(path, plane)
-            if got[:5] != (w, h, bitpix, bzero, bscale):
-                failures.append(f"{name}: {got[:5]} instead of {(w, h, bitpix, bzero, bscale)}")
-                continue
-            want = flat.astype(np.float64)
-            differ = np.flatnonzero(got[5] != want)
-            if differ.size:
-                i = differ[0]
-                failures.append(f"{name}: {differ.size} values differ, first at {i}: "
-                                f"{got[5][i]!r} instead of {want[i]!r}")
+            (head, got), (want_head, want) = ours(tool, path, plane), expected_stored(path, plane)
+            differ = np.flatnonzero(got != want) if head == want_head else []
+            if head is None:
+                failures.append(f"{name}: not read ({got})")
+            elif head != want_head:
+                failures.append(f"{name}: {head} instead of {want_head}")
+            elif len(differ):
+                failures.append(f"{name}: {len(differ)} values differ, first at {differ[0]}: "
+                                f"{got[differ[0]]!r} instead of {want[differ[0]]!r}")
         if len(sys.argv) == 4:
             failures += converter_checks(sys.argv[2], sys.argv[3], folder)
     for f in failures:
