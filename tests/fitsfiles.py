@@ -1,5 +1,6 @@
 """The FITS file builder of the script tests and of the fuzz seeds: cards, headers and
-images written byte by byte, so that a test can also write what no library would."""
+images written byte by byte, so that a test can also write what no library would, and
+tile-compressed images written by astropy, as bytes to damage."""
 import io
 import struct
 
