@@ -107,10 +107,8 @@ def main():
         if out.returncode != 0:
             print(out.stdout, out.stderr)
             return 1
-        printed = {}
-        for line in out.stdout.splitlines():
-            name, low, high = line.split("\t")
-            printed[name] = (float(low), float(high))
+        printed = {name: (float(low), float(high))
+                   for name, low, high in (line.split("\t") for line in out.stdout.splitlines())}
         for path in files:
             name = os.path.basename(path)
             if name not in printed:
