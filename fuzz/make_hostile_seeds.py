@@ -62,6 +62,7 @@ write("header", "cards", header([card("SIMPLE", "T"), card("BITPIX", -32), card(
 # Tile tables that made cfitsio loop, grow or write past its buffers (written by astropy, so
 # only where it is installed), for the whole-file and the one-HDU targets.
 try:
+    import astropy.io.fits  # noqa: F401 (compressed() writes with it)
     import numpy as np
 except ImportError:
     sys.exit("numpy and astropy missing: the tile-compressed seeds were not written")
