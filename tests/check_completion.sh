@@ -16,18 +16,14 @@ source "$script"
 [[ $(complete -p pelorin-convert 2>/dev/null) == *_pelorin_convert* ]] ||
   fail "no completion registered for pelorin-convert"
 
-# offers WORD...: the words offered for the command line WORD..., cursor on the last word.
-offers() {
-  COMP_WORDS=(pelorin-convert "$@")
-  COMP_CWORD=$#
-  COMPREPLY=()
-  _pelorin_convert
-  printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' '
-}
+# expect WANT WORD...: the words offered for the command line WORD..., cursor on the last
+# word, sorted and each followed by a space, must be WANT.
 expect() {
   local want=$1 got
   shift
-  got=$(offers "$@")
+  COMP_WORDS=(pelorin-convert "$@") COMP_CWORD=$# COMPREPLY=()
+  _pelorin_convert
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ')
   [[ $got == "$want" ]] || fail "pelorin-convert $* <TAB>: offers '$got', expected '$want'"
 }
 

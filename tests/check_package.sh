@@ -40,11 +40,10 @@ done
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 prefix=$root/usr
-for file in bin/pelorin-convert "$libdir/pelorin/libnviewlib.so" "$libdir/pelorin/pelorin-fitsdecomp" \
+need() { for file; do [[ -f $prefix/$file ]] || fail "the package lacks /usr/$file"; done; }
+need bin/pelorin-convert "$libdir/pelorin/libnviewlib.so" "$libdir/pelorin/pelorin-fitsdecomp" \
   share/pelorin/palettes/heat.lut share/pelorin/palettes/4_ramp.itt \
-  share/man/man1/pelorin-convert.1.gz share/bash-completion/completions/pelorin-convert; do
-  [[ -f $prefix/$file ]] || fail "the package lacks /usr/$file"
-done
+  share/man/man1/pelorin-convert.1.gz share/bash-completion/completions/pelorin-convert
 
 convert=$prefix/bin/pelorin-convert
 got=$("$convert" --version)
@@ -82,11 +81,9 @@ message=$("$convert" --lut no-such-palette "$fits" 2>&1 | head -1)
 if [[ -x $prefix/bin/pelorin ]]; then
   got=$(QT_QPA_PLATFORM=offscreen "$prefix/bin/pelorin" --version)
   [[ $got == "Pelorin $version" ]] || fail "pelorin --version printed '$got'"
-  for file in share/applications/pelorin.desktop share/icons/hicolor/scalable/apps/pelorin.svg \
+  need share/applications/pelorin.desktop share/icons/hicolor/scalable/apps/pelorin.svg \
     share/icons/hicolor/64x64/apps/pelorin.png share/icons/hicolor/128x128/apps/pelorin.png \
-    share/man/man1/pelorin.1.gz share/mime/packages/pelorin.xml; do
-    [[ -f $prefix/$file ]] || fail "the package lacks /usr/$file"
-  done
+    share/man/man1/pelorin.1.gz share/mime/packages/pelorin.xml
   metainfo=$(ls "$prefix"/share/metainfo/*.metainfo.xml 2>/dev/null)
   [[ -n $metainfo ]] || fail "the package has no AppStream metainfo"
   if command -v appstreamcli >/dev/null && [[ -n $metainfo ]]; then

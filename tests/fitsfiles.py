@@ -1,5 +1,7 @@
 """The FITS file builder of the script tests and of the fuzz seeds: cards, headers and
-images written byte by byte, so that a test can also write what no library would."""
+images written byte by byte, so that a test can also write what no library would, and
+tile-compressed images written by astropy, as bytes to damage."""
+import io
 import struct
 
 
@@ -44,3 +46,29 @@ def image(bitpix, cols, rows, values=None, extra=(), planes=None):
     else:
         data = struct.pack(">" + PACK[bitpix] * len(values), *values)
     return header(cards) + data + b"\0" * (-len(data) % 2880)
+
+
+def save(path, data):
+    """Writes the bytes `data` to `path`; returns the path."""
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def compressed(data, cards=(), **options):
+    """A tile-compressed image written by astropy (CompImageHDU options) after an empty
+    primary, with (keyword, value) `cards` set in its header, as a bytearray to damage."""
+    from astropy.io import fits  # only the callers that compress need astropy
+    hdu = fits.CompImageHDU(data, **options)
+    for key, value in cards:
+        hdu.header[key] = value
+    out = io.BytesIO()
+    fits.HDUList([fits.PrimaryHDU(), hdu]).writeto(out)
+    return bytearray(out.getvalue())
+
+
+def table_rows(raw):
+    """(rows, start of the heap) of the table after the one-block primary of compressed()."""
+    text = raw[2880:5760].decode("latin-1")
+    rows, width = (int(text.split(key + "  =")[1][:21]) for key in ("NAXIS2", "NAXIS1"))
+    return rows, 5760 + rows * width

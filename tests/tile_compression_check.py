@@ -1,13 +1,12 @@
 #!/usr/bin/python3
 """Tile-compressed images read by our reader and by astropy must give the same pixels.
 
-Usage: tile_compression_check.py FITS_VALUES [CONVERTER PALETTES | --make DIR | --hostile DIR]
-Builds images with astropy.io.fits.CompImageHDU for every codec with signed, unsigned and real
-data, quantised and lossless, with the layouts older compressors and astropy itself write
-(no ZTENSION/ZSIMPLE, BSCALE/BZERO before TTYPE1), and compares the stored values our reader
-holds (FITS_VALUES prints them) with what astropy decompresses: exactly, lossy quantised
-reals included, since both must undo the same quantisation. With --make, only writes the
-files into DIR; with --hostile, writes the hostile files of the fuzz seeds into DIR. Exit 77 (skipped) when astropy is missing.
+Usage: tile_compression_check.py FITS_VALUES [CONVERTER PALETTES]
+Builds images with astropy for every codec with signed, unsigned and real data, quantised and
+lossless, in the layouts older compressors and astropy itself write (no ZTENSION/ZSIMPLE,
+BSCALE/BZERO before TTYPE1), and compares the stored values our reader holds (FITS_VALUES
+prints them) with what astropy decompresses: exactly, lossy quantised reals included, since
+both must undo the same quantisation. Exit 77 (skipped) when astropy is missing.
 
 Given the converter, also runs batches through it: a failed compressed file followed by a
 small one, a real image in the GZIP_COMPRESSED_DATA column after another file (each must
@@ -20,6 +19,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from fitsfiles import compressed, save, table_rows
 
 try:
     import numpy as np
@@ -49,23 +50,17 @@ def values(dtype, codec, rng):
     return rng.integers(low, high, (ROWS, COLS), endpoint=True).astype(dtype)
 
 
-def rewrite_table_header(path, change):
-    """Applies change(cards) to the compressed table's header cards, in place: the header
-    keeps its block count, so the data stay where they were."""
-    with open(path, "rb") as f:
-        raw = bytearray(f.read())
+def relayout(raw, change):
+    """Applies change(cards) to the compressed table's header cards: the header keeps its
+    block count, so the data stay where they were."""
     start = 2880 * ((raw.index(b"END     ") // 2880) + 1)
     end = start
     while raw[end:end + 8] != b"END     ":
         end += 80
-    cards = [bytes(raw[i:i + 80]) for i in range(start, end, 80)]
-    cards = change(cards)
-    block = b"".join(cards) + b"END".ljust(80)
+    block = b"".join(change([bytes(raw[i:i + 80]) for i in range(start, end, 80)]))
     stop = 2880 * ((end - start) // 2880 + 1) + start
-    assert len(block) <= stop - start
-    raw[start:stop] = block.ljust(stop - start)
-    with open(path, "wb") as f:
-        f.write(bytes(raw))
+    raw[start:stop] = (block + b"END".ljust(80)).ljust(stop - start)
+    return raw
 
 
 def older_layout(cards):
@@ -80,63 +75,55 @@ def older_layout(cards):
 
 
 def build(folder):
-    """Writes every case into `folder`; returns [(file name, hdu index)]."""
+    """Writes every case into `folder`; returns the file names."""
     rng = np.random.default_rng(16)
     made = []
 
-    def write(name, data, header=(), layout=None, **options):
-        hdu = fits.CompImageHDU(data, **options)
-        for key, value in header:
-            hdu.header[key] = value
-        path = os.path.join(folder, name)
-        fits.HDUList([fits.PrimaryHDU(), hdu]).writeto(path, overwrite=True)
-        if layout:
-            rewrite_table_header(path, layout)
+    def write(name, data, header=(), layout=None, codec="RICE_1", tiles=(16, 8), **options):
+        raw = compressed(data, header, compression_type=codec, tile_size=tiles, **options)
+        save(os.path.join(folder, name), relayout(raw, layout) if layout else raw)
         made.append(name)
 
     for codec in CODECS:
-        tiles = dict(compression_type=codec, tile_size=(16, 8))
-        for dtype in ["uint8", "int8", "int16", "uint16", "int32", "uint32"]:
-            if codec == "PLIO_1" and dtype in ("uint16", "uint32"):
-                continue  # stored values below 0: PLIO cannot hold them
-            write(f"{codec}_{dtype}.fz", values(dtype, codec, rng), WCS, **tiles)
-        if codec != "PLIO_1":
+        plio = codec == "PLIO_1"  # stored values below 0 cannot be held: no uint16/32
+        for dtype in ["uint8", "int8", "int16", "int32"] + ([] if plio else ["uint16", "uint32"]):
+            write(f"{codec}_{dtype}.fz", values(dtype, codec, rng), WCS, codec=codec)
+        if not plio:
             for dtype in ["float32", "float64"]:
-                write(f"{codec}_{dtype}_quantised.fz", values(dtype, codec, rng), **tiles)
+                write(f"{codec}_{dtype}_quantised.fz", values(dtype, codec, rng), codec=codec)
             dithered = values("float32", codec, rng)
-            write(f"{codec}_float32_dither1.fz", dithered, quantize_method=1, **tiles)
-            write(f"{codec}_float32_dither2.fz", dithered, quantize_method=2, **tiles)
-        write(f"{codec}_int16_older.fz", values("int16", codec, rng), WCS,
-              layout=older_layout, **tiles)
-        if codec != "PLIO_1":
-            write(f"{codec}_uint16_older.fz", values("uint16", codec, rng), layout=older_layout,
-                  **tiles)
+            for method in (1, 2):
+                write(f"{codec}_float32_dither{method}.fz", dithered, codec=codec,
+                      quantize_method=method)
+        for dtype in ["int16"] + ([] if plio else ["uint16"]):
+            write(f"{codec}_{dtype}_older.fz", values(dtype, codec, rng),
+                  WCS if dtype == "int16" else (), older_layout, codec)
     for codec in ["GZIP_1", "GZIP_2"]:
         for dtype in ["float32", "float64"]:
-            write(f"{codec}_{dtype}_lossless.fz", values(dtype, codec, rng),
-                  compression_type=codec, quantize_level=0.0, tile_size=(16, 8))
+            write(f"{codec}_{dtype}_lossless.fz", values(dtype, codec, rng), codec=codec,
+                  quantize_level=0.0)
     # A smooth ramp cannot be quantised: its tiles go to the GZIP_COMPRESSED_DATA column.
-    ramp = np.add.outer(np.arange(ROWS), np.arange(COLS) / 64.0).astype("float32")
-    write("float32_ramp_gzip_column.fz", ramp, compression_type="RICE_1", tile_size=(16, 8))
+    write("float32_ramp_gzip_column.fz",
+          np.add.outer(np.arange(ROWS), np.arange(COLS) / 64.0).astype("float32"))
     # Undefined values: NaN reals (ZBLANK in the integer tiles), BLANK integers.
     nan = values("float32", "RICE_1", rng)
     nan[3, 4] = nan[10, 11] = np.nan
-    write("float32_nan.fz", nan, compression_type="RICE_1", tile_size=(16, 8))
+    write("float32_nan.fz", nan)
     blank = values("int16", "RICE_1", rng)
     blank[2, 2] = -32768
-    write("int16_blank.fz", blank, [("BLANK", -32768)], compression_type="RICE_1",
-          tile_size=(16, 8))
-    # Scaling keywords of the image itself, and a cube whose second plane is asked for.
+    write("int16_blank.fz", blank, [("BLANK", -32768)])
+    # Scaling keywords of the image itself (row tiles), and a cube whose second plane is asked.
     write("int16_scaled.fz", values("int16", "RICE_1", rng), [("BSCALE", 0.5), ("BZERO", 7.0)],
-          compression_type="RICE_1", do_not_scale_image_data=False)
-    cube = rng.integers(-1000, 1000, (3, ROWS, COLS)).astype("int16")
-    write("int16_cube.fz", cube, compression_type="RICE_1", tile_size=(16, 8, 1))
+          tiles=None, do_not_scale_image_data=False)
+    write("int16_cube.fz", rng.integers(-1000, 1000, (3, ROWS, COLS)).astype("int16"),
+          tiles=(16, 8, 1))
     return made
 
 
 def expected_stored(path, plane):
-    """What our reader must hold: astropy's stored values, BLANK and NaN as 0, and reals whose
-    first byte in the file would be 0x7F or 0xFF as 0."""
+    """What our reader must hold: (width, height, BITPIX, BZERO, BSCALE) and astropy's stored
+    values, BLANK and NaN as 0, and reals whose first byte in the file would be 0x7F or 0xFF
+    as 0."""
     with fits.open(path, do_not_scale_image_data=True, disable_image_compression=False) as f:
         hdu = f[1]
         data = np.asarray(hdu.data)
@@ -152,17 +139,19 @@ def expected_stored(path, plane):
         flat = np.where(np.isnan(flat) | (first == 0x7F) | (first == 0xFF), 0, flat)
     elif blank is not None:
         flat = np.where(flat == blank, 0, flat)
-    return data.shape[-1], data.shape[-2], bitpix, float(bzero), float(bscale), flat
+    return (data.shape[-1], data.shape[-2], bitpix, float(bzero), float(bscale)), \
+        flat.astype(np.float64)
 
 
 def ours(tool, path, plane):
+    """The same as expected_stored() from our reader, or None and why it failed."""
     out = subprocess.run([tool, path, str(plane)], capture_output=True, text=True, timeout=120)
     lines = out.stdout.splitlines()
     if out.returncode != 0 or not lines or lines[0].startswith(("refused", "error")):
         return None, (lines[0] if lines else out.stderr)
     head = lines[0].split()
-    return (int(head[0]), int(head[1]), int(head[2]), float(head[3]), float(head[4]),
-            np.array([float(v) for v in lines[1:]])), ""
+    return (tuple(map(int, head[:3])) + tuple(map(float, head[3:5])),
+            np.array([float(v) for v in lines[1:]]))
 
 
 def convert(converter, palettes, dest, *files, jobs=1):
@@ -175,10 +164,7 @@ def convert(converter, palettes, dest, *files, jobs=1):
 
 def bmp(dest, name):
     path = os.path.join(dest, os.path.splitext(name)[0] + ".bmp")
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        return f.read()
+    return open(path, "rb").read() if os.path.exists(path) else None
 
 
 def converter_checks(converter, palettes, folder):
@@ -186,24 +172,14 @@ def converter_checks(converter, palettes, folder):
     rng = np.random.default_rng(9)
 
     def write(name, data, codec="RICE_1"):
-        path = os.path.join(folder, name)
-        fits.HDUList([fits.PrimaryHDU(), fits.CompImageHDU(data, compression_type=codec)]) \
-            .writeto(path, overwrite=True)
-        return path
+        return save(os.path.join(folder, name), compressed(data, compression_type=codec))
 
     first = write("a_float.fz", rng.normal(0, 1, (200, 300)).astype("float32"))
     # The HCOMPRESS stream's own header damaged: cfitsio writes past its buffer.
-    damaged = write("b_damaged.fz", rng.integers(0, 3000, (200, 300)).astype("int16"),
-                    "HCOMPRESS_1")
-    with open(damaged, "r+b") as f:
-        raw = bytearray(f.read())
-        header = raw[2880:2880 * 2].decode("latin-1")
-        rows = int(header.split("NAXIS2  =")[1][:21])
-        width = int(header.split("NAXIS1  =")[1][:21])
-        heap = 2880 * 2 + rows * width
-        raw[heap + 5] ^= 0x80
-        f.seek(0)
-        f.write(raw)
+    damaged = compressed(rng.integers(0, 3000, (200, 300)).astype("int16"),
+                         compression_type="HCOMPRESS_1")
+    damaged[table_rows(damaged)[1] + 5] ^= 0x80
+    damaged = save(os.path.join(folder, "b_damaged.fz"), damaged)
     small = write("c_small8.fz", np.arange(100, dtype="uint8").reshape(10, 10))
     ramp = write("d_ramp.fz", np.add.outer(np.arange(50), np.arange(60) / 64.0).astype("float32"))
     for jobs in (1, 2):
@@ -247,62 +223,7 @@ def converter_checks(converter, palettes, folder):
     return failures
 
 
-def hostile(folder):
-    """Files that made cfitsio loop, grow or write past its buffers, for the fuzz seeds."""
-    import gzip
-    import struct
-    rng = np.random.default_rng(3)
-    made = {}
-    for codec in ("GZIP_1", "HCOMPRESS_1"):
-        path = os.path.join(folder, "base.fz")
-        data = rng.integers(0, 3000, (64, 64)).astype("int16")
-        fits.HDUList([fits.PrimaryHDU(), fits.CompImageHDU(
-            data, compression_type=codec, tile_size=(64, 8 if codec == "GZIP_1" else 64))]) \
-            .writeto(path, overwrite=True)
-        with open(path, "rb") as f:
-            made[codec] = bytearray(f.read())
-    raw = made["GZIP_1"]
-    header = raw[2880:2880 * 2].decode("latin-1")
-    rows = int(header.split("NAXIS2  =")[1][:21])
-    table = 2880 * 2
-
-    def descriptors(change):
-        out = bytearray(raw)
-        for r in range(rows):
-            count, offset = struct.unpack(">ii", out[table + 8 * r:table + 8 * r + 8])
-            out[table + 8 * r:table + 8 * r + 8] = struct.pack(">ii", *change(count, offset))
-        return out
-
-    files = {
-        "tiles_gzip_header_only.fz": descriptors(lambda count, offset: (10, offset)),
-        "tiles_gzip_cut.fz": descriptors(lambda count, offset: (count // 2, offset)),
-    }
-    # Every tile on one gzip stream that inflates to 16 MB.
-    bomb = gzip.compress(bytes(16 << 20), 9)
-    shared = descriptors(lambda count, offset: (len(bomb), 0))[:table + 8 * rows]
-    at = shared.index(b"PCOUNT  =", 2880)
-    shared[at:at + 30] = b"PCOUNT  = %20d" % len(bomb)
-    shared += bomb + bytes(-(len(shared) + len(bomb)) % 2880)
-    files["tiles_shared_heap.fz"] = shared
-    flipped = bytearray(made["HCOMPRESS_1"])
-    flipped[table + 8 + 5] ^= 0x80  # inside the HCOMPRESS stream's sizes
-    files["tiles_hcompress_flip.fz"] = flipped
-    for name, content in files.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(content)
-    os.remove(os.path.join(folder, "base.fz"))
-    return list(files)
-
-
 def main():
-    if len(sys.argv) == 4 and sys.argv[2] == "--hostile":
-        for name in hostile(sys.argv[3]):
-            print(name)
-        return 0
-    if len(sys.argv) == 4 and sys.argv[2] == "--make":
-        for name in build(sys.argv[3]):
-            print(name)
-        return 0
     tool = sys.argv[1]
     failures = []
     with tempfile.TemporaryDirectory() as folder:
@@ -314,20 +235,15 @@ def main():
         for name in names:
             path = os.path.join(folder, name)
             plane = 2 if "cube" in name else 1
-            got, why = ours(tool, path, plane)
-            if got is None:
-                failures.append(f"{name}: not read ({why})")
-                continue
-            w, h, bitpix, bzero, bscale, flat = expected_stored(path, plane)
-            if got[:5] != (w, h, bitpix, bzero, bscale):
-                failures.append(f"{name}: {got[:5]} instead of {(w, h, bitpix, bzero, bscale)}")
-                continue
-            want = flat.astype(np.float64)
-            differ = np.flatnonzero(got[5] != want)
-            if differ.size:
-                i = differ[0]
-                failures.append(f"{name}: {differ.size} values differ, first at {i}: "
-                                f"{got[5][i]!r} instead of {want[i]!r}")
+            (head, got), (want_head, want) = ours(tool, path, plane), expected_stored(path, plane)
+            differ = np.flatnonzero(got != want) if head == want_head else []
+            if head is None:
+                failures.append(f"{name}: not read ({got})")
+            elif head != want_head:
+                failures.append(f"{name}: {head} instead of {want_head}")
+            elif len(differ):
+                failures.append(f"{name}: {len(differ)} values differ, first at {differ[0]}: "
+                                f"{got[differ[0]]!r} instead of {want[differ[0]]!r}")
         if len(sys.argv) == 4:
             failures += converter_checks(sys.argv[2], sys.argv[3], folder)
     for f in failures:

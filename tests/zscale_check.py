@@ -8,7 +8,6 @@ adds the real images shipped with astropy's tests, runs
 within 5 % of the zscale range of astropy's limits, computed on the physical values of the
 plane shown with the undefined pixels left out. Exits 77 (skipped) without astropy.
 """
-import glob
 import os
 import subprocess
 import sys
@@ -16,6 +15,7 @@ import tempfile
 import warnings
 
 try:
+    import astropy
     import numpy as np
     from astropy.io import fits
     from astropy.visualization import ZScaleInterval
@@ -24,20 +24,11 @@ except ImportError:
     sys.exit(77)
 
 warnings.simplefilter("ignore")
-import astropy  # noqa: E402
-
 ASTROPY = os.path.dirname(astropy.__file__)
-REAL = [
-    "io/fits/tests/data/checksum.fits",
-    "io/fits/tests/data/fixed-1890.fits",
-    "io/fits/tests/data/o4sp040b0_raw.fits",
-    "io/fits/tests/data/scale.fits",
-    "io/fits/tests/data/test0.fits",
-    "io/fits/tests/data/arange.fits",
-    "modeling/tests/data/1904-66_AZP.fits",
-    "nddata/tests/data/sip-wcs.fits",
-    "wcs/tests/data/dss.14.29.56-62.41.05.fits.gz",
-]
+REAL = [f"io/fits/tests/data/{name}.fits"
+        for name in ("checksum", "fixed-1890", "o4sp040b0_raw", "scale", "test0", "arange")] + [
+    "modeling/tests/data/1904-66_AZP.fits", "nddata/tests/data/sip-wcs.fits",
+    "wcs/tests/data/dss.14.29.56-62.41.05.fits.gz"]
 
 
 def made_files(folder):
@@ -116,10 +107,8 @@ def main():
         if out.returncode != 0:
             print(out.stdout, out.stderr)
             return 1
-        printed = {}
-        for line in out.stdout.splitlines():
-            name, low, high = line.split("\t")
-            printed[name] = (float(low), float(high))
+        printed = {name: (float(low), float(high))
+                   for name, low, high in (line.split("\t") for line in out.stdout.splitlines())}
         for path in files:
             name = os.path.basename(path)
             if name not in printed:
