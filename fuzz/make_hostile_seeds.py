@@ -44,15 +44,16 @@ ext = [card("XTENSION", "'IMAGE   '"), card("BITPIX", 8), card("NAXIS", 0), card
        card("GCOUNT", 1), card("INHERIT", "T")]
 ext += [card("EKEY", 1)] * (999 * 36 - 1 - len(ext))
 runs = header(primary) + header(ext) * 5
-write("gzip", "hostile_inherit_runs.fits.gz", gzip.compress(runs, 9))
+write("gzip", "hostile_inherit_runs.fits.gz", gzip.compress(runs, 9, mtime=0))
 runs = header(primary) + header(ext[:2] + [card("NAXIS", 2), card("NAXIS1", 2),
                                            card("NAXIS2", 2)] + ext[3:]) + b"\1\2\3\4".ljust(2880, b"\0")
-write("gzip", "hostile_inherit_image.fits.gz", gzip.compress(runs, 9))
+write("gzip", "hostile_inherit_image.fits.gz", gzip.compress(runs, 9, mtime=0))
 # What follows an empty primary: a chain of more HDUs than any real file holds.
 empty = header([card("XTENSION", "'IMAGE   '"), card("BITPIX", 8), card("NAXIS", 0),
                 card("PCOUNT", 0), card("GCOUNT", 1)])
 chain = header([card("SIMPLE", "T"), card("BITPIX", 8), card("NAXIS", 0)]) + empty * 1100
-write("gzip", "hostile_hdu_chain.fits.gz", gzip.compress(chain + image(8, 2, 2, [1, 2, 3, 4]), 9))
+chain += image(8, 2, 2, [1, 2, 3, 4])
+write("gzip", "hostile_hdu_chain.fits.gz", gzip.compress(chain, 9, mtime=0))
 # Header cards for the header model.
 write("header", "cards", header([card("SIMPLE", "T"), card("BITPIX", -32), card("NAXIS", 2),
                                  card("NAXIS1", 3000000000), card("BZERO", "1E-310"),
@@ -85,7 +86,7 @@ def descriptors(change):
 tiles = {"tiles_gzip_header_only": descriptors(lambda count, offset: (10, offset)),
          "tiles_gzip_cut": descriptors(lambda count, offset: (count // 2, offset))}
 # Every tile on one gzip stream that inflates to 16 MB.
-bomb = gzip.compress(bytes(16 << 20), 9)
+bomb = gzip.compress(bytes(16 << 20), 9, mtime=0)
 shared = descriptors(lambda count, offset: (len(bomb), 0))[:table + 8 * rows]
 at = shared.index(b"PCOUNT  =", 2880)
 shared[at:at + 30] = b"PCOUNT  = %20d" % len(bomb)
