@@ -869,43 +869,26 @@ TEST_F(MainWindow, AGrownWindowGrowsThePreviewAndItsMappingFollows) {
     EXPECT_EQ(h_->form().minimumWidth() <= first.width(), true);
 }
 
-// The wheel zooms about the pixel under the pointer, the middle button drags the picture,
-// the keys zoom about the centre, and "Zoom prec." goes back to before the wheel series.
+// The wheel, the middle button, the keys and "Zoom prec." reach the viewer (whose windows
+// are tested with it): a wheel step about the pointer, a drag, the keys, the history.
 TEST_F(MainWindow, WheelZoomsAboutThePointerAndTheMiddleButtonPans) {
     openImages();
     h_->click(QStringLiteral("a.fit"));
     const ZoomWindow& z = viewer().zoom;
-    // The image point at the middle of preview pixel (60, 60), in columns.
-    auto under = [&] { return z.colStart + 60.5 * z.cols / viewer().controls.previewWidth; };
-    // Whole image pixels: the point moves by less than half a pixel at each step.
-    double before = under();
     h_->wheel(QPoint(60, 60), 1);
     EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  45x45  16 bits"));
-    EXPECT_NEAR(under(), before, 0.5);
-    before = under();
-    h_->wheel(QPoint(60, 60), 2);
-    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  23x23  16 bits"));
-    EXPECT_NEAR(under(), before, 0.5);
     EXPECT_EQ(z.colStart, z.rowStart);
-
-    // Dragging the picture 48 preview pixels right and down shows the columns to its left.
-    const int colStart = z.colStart, rowStart = z.rowStart;
-    h_->dragWith(Qt::MiddleButton, QPoint(100, 100), QPoint(148, 148));
-    EXPECT_EQ(z.colStart, colStart - 5);  // 48 * 23 / 240 = 4.6
-    EXPECT_EQ(z.rowStart, rowStart - 5);
-    EXPECT_EQ(z.cols, 23);
-
-    // One level of history: the window before the first wheel step.
+    EXPECT_LT(z.colStart, 64 - z.colEnd);  // about the pointer, not the middle
+    const int colStart = z.colStart;
+    h_->dragWith(Qt::MiddleButton, QPoint(148, 148), QPoint(100, 100));
+    EXPECT_EQ(z.colStart, colStart + 9);  // 48 * 45 / 240 = 9 columns further right
+    EXPECT_EQ(z.cols, 45);
     h_->clickButton("zoomPreviousButton");
-    EXPECT_EQ(h_->text("statusLabel"), QStringLiteral("a.fit  64x64  16 bits"));
-
+    EXPECT_EQ(z.cols, 64);
     QWidget* preview = h_->widget("preview");
     QTest::keyClick(preview, Qt::Key_Plus);
-    EXPECT_EQ((std::vector<int>{z.colStart, z.colEnd, z.rowStart, z.rowEnd}),
-              (std::vector<int>{10, 55, 10, 55}));
+    EXPECT_EQ(z.cols, 45);
     QTest::keyClick(preview, Qt::Key_Minus);
-    EXPECT_EQ(z.cols, 64);
-    h_->wheel(QPoint(10, 10), -1);  // no wider than the image
     EXPECT_EQ(z.cols, 64);
     QTest::keyClick(preview, Qt::Key_Plus);
     QTest::keyClick(preview, Qt::Key_0);
